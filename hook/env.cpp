@@ -1,0 +1,36 @@
+#include "hook/env.hpp"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "paths/proc/proc.hpp"
+#include "paths/utf8.hpp"
+
+namespace kestrum {
+namespace {
+
+std::optional<std::string> utf8_variable(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || *value == '\0' || !is_valid_utf8(value)) return std::nullopt;
+  return std::string(value);
+}
+
+}  // namespace
+
+Env Env::from_process() {
+  Env env;
+  if (const char* home = std::getenv("HOME")) env.home = std::filesystem::path(home);
+  env.claude_config_dir = utf8_variable("CLAUDE_CONFIG_DIR");
+  env.launch_token = utf8_variable("KESTRUM_LAUNCH_TOKEN");
+  if (const char* socket = std::getenv("KESTRUM_SOCKET"); socket && *socket) {
+    env.socket = std::filesystem::path(socket);
+  }
+  env.desktop_pid = &kestrum::desktop_pid;
+  env.parent_pid = static_cast<std::uint32_t>(::getppid());
+  env.user_statusline = utf8_variable("KESTRUM_USER_STATUSLINE");
+  if (auto exe = proc::current_exe()) env.current_exe = std::filesystem::path(std::move(*exe));
+  return env;
+}
+
+}  // namespace kestrum

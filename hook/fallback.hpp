@@ -1,0 +1,22 @@
+// What the hook answers when the app cannot be reached or answers in an unexpected shape.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "hook/outcome.hpp"
+#include "paths/profile_paths.hpp"
+
+namespace kestrum {
+
+inline constexpr std::string_view kOnHoldText =
+    "kestrum is not running, so this action from a colleague's request is on hold. Ask the "
+    "user to open kestrum.";
+
+// Empty for non-blocking events and for local sessions; on hold (exit 2) for a blocking
+// event of a session with a remote marker, or of no session at all.
+Outcome app_unreachable(bool blocking, const std::optional<std::string>& session_id,
+                        const ProfilePaths& paths);
+
+}  // namespace kestrum

@@ -1,0 +1,58 @@
+#include "hook/json.hpp"
+
+namespace kestrum {
+namespace {
+
+// Nesting depth of the brackets outside strings; stops counting once past the limit.
+bool nesting_within_limit(std::string_view text) {
+  std::size_t depth = 0;
+  bool in_string = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxJsonDepth) return false;
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<Json> parse_json(std::string_view text) {
+  if (!nesting_within_limit(text)) return std::nullopt;
+  Json value = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+  if (value.is_discarded()) return std::nullopt;
+  return value;
+}
+
+std::string dump_compact(const Json& value) {
+  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+const Json* member(const Json& object, std::string_view name) {
+  if (!object.is_object()) return nullptr;
+  const auto it = object.find(name);
+  return it == object.end() ? nullptr : &*it;
+}
+
+const std::string* string_member(const Json& object, std::string_view name) {
+  const Json* m = member(object, name);
+  return m && m->is_string() ? m->get_ptr<const std::string*>() : nullptr;
+}
+
+const Json* object_member(const Json& object, std::string_view name) {
+  const Json* m = member(object, name);
+  return m && m->is_object() ? m : nullptr;
+}
+
+}  // namespace kestrum

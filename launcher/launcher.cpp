@@ -1,0 +1,1 @@
+// The launcher library: filled by the launcher work.

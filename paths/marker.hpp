@@ -1,0 +1,18 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace kestrum {
+
+// The file-name form of a session id: 64 hexadecimal digits, whatever the id holds.
+std::string marker_file_name(std::string_view session_id);
+
+enum class MarkerState { Present, Absent, Unknown };
+
+// Tells whether a marker file exists, without following a final symbolic link.
+// Only a regular file is Present; only a missing entry is Absent.
+MarkerState read_marker(const std::filesystem::path& path);
+
+}  // namespace kestrum

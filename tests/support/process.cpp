@@ -1,0 +1,158 @@
+#include "tests/support/process.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "paths/sha256.hpp"
+
+namespace kestrum::testing {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+RunResult run_program(const fs::path& program, const RunOptions& options) {
+  int in[2], out[2], err[2];
+  if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) {
+    throw std::runtime_error("pipe");
+  }
+  std::vector<std::string> argv_s{program.string()};
+  argv_s.insert(argv_s.end(), options.args.begin(), options.args.end());
+  std::vector<std::string> env_s;
+  for (const auto& [k, v] : options.env) env_s.push_back(k + "=" + v);
+  std::vector<char*> argv, envp;
+  for (auto& s : argv_s) argv.push_back(s.data());
+  for (auto& s : env_s) envp.push_back(s.data());
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+
+  const auto start = Clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (options.close_stdin) {
+      ::close(0);
+    } else {
+      ::dup2(in[0], 0);
+    }
+    ::dup2(out[1], 1);
+    ::dup2(err[1], 2);
+    ::setpgid(0, 0);
+    if (options.cwd && ::chdir(options.cwd->c_str()) != 0) ::_exit(120);
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(121);
+  }
+  ::close(in[0]);
+  ::close(out[1]);
+  ::close(err[1]);
+
+  RunResult result;
+  std::string_view pending = options.input;
+  int in_fd = in[1];
+  if (pending.empty()) {
+    ::close(in_fd);
+    in_fd = -1;
+  } else {
+    ::fcntl(in_fd, F_SETFL, O_NONBLOCK);
+  }
+  int out_fd = out[0], err_fd = err[0];
+  bool killed = false;
+  while (out_fd >= 0 || err_fd >= 0) {
+    const auto left = options.timeout - (Clock::now() - start);
+    if (left <= Clock::duration::zero() && !killed) {
+      ::kill(-pid, SIGKILL);
+      ::kill(pid, SIGKILL);
+      killed = true;
+    }
+    pollfd fds[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {in_fd, POLLOUT, 0}};
+    ::poll(fds, 3, 50);
+    for (int i = 0; i < 2; ++i) {
+      int& fd = i == 0 ? out_fd : err_fd;
+      if (fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buf[65536];
+      const ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n > 0) {
+        (i == 0 ? result.out : result.err).append(buf, static_cast<std::size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        ::close(fd);
+        fd = -1;
+      }
+    }
+    if (in_fd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
+      const ssize_t n = ::write(in_fd, pending.data(), pending.size());
+      if (n > 0) pending.remove_prefix(static_cast<std::size_t>(n));
+      if ((n < 0 && errno != EAGAIN && errno != EINTR) || pending.empty()) {
+        ::close(in_fd);
+        in_fd = -1;
+      }
+    }
+  }
+  if (in_fd >= 0) ::close(in_fd);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
+}
+
+TempDir::TempDir() {
+  std::string tmpl = (fs::temp_directory_path() / "kestrum-test-XXXXXX").string();
+  if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp");
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Undo permission changes a test may have made before removing.
+  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it);
+       it.increment(ec)) {
+    if (it->is_directory(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::remove_all(path_, ec);
+}
+
+AppLayout::AppLayout(const fs::path& home_dir, const std::string& profile) : home(home_dir) {
+  data = home / "Library/Application Support/kestrum";
+  run_dir = data / "run";
+  profile_dir = data / "profiles" / profile;
+  socket = run_dir / (profile + ".sock");
+  token = run_dir / (profile + ".token");
+  fs::create_directories(run_dir);
+  fs::create_directories(profile_dir / "remote");
+}
+
+void AppLayout::write_token(const std::string& text) const { write_file(token, text); }
+
+fs::path AppLayout::remote_marker(const std::string& session_id) const {
+  return profile_dir / "remote" / sha256_hex(session_id);
+}
+
+int count_open_fds() {
+  int n = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++n;
+  return n - 1;  // the iterator's own descriptor
+}
+
+void write_file(const fs::path& path, const std::string& content) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f << content;
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+}  // namespace kestrum::testing
