@@ -57,7 +57,7 @@ RunResult run_program(const fs::path& program, const RunOptions& options) {
   RunResult result;
   std::string_view pending = options.input;
   int in_fd = in[1];
-  if (pending.empty()) {
+  if (pending.empty() && !options.hold_stdin_open) {
     ::close(in_fd);
     in_fd = -1;
   } else {
@@ -72,7 +72,8 @@ RunResult run_program(const fs::path& program, const RunOptions& options) {
       ::kill(pid, SIGKILL);
       killed = true;
     }
-    pollfd fds[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {in_fd, POLLOUT, 0}};
+    const int poll_in = pending.empty() ? -1 : in_fd;
+    pollfd fds[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {poll_in, POLLOUT, 0}};
     ::poll(fds, 3, 50);
     for (int i = 0; i < 2; ++i) {
       int& fd = i == 0 ? out_fd : err_fd;
@@ -89,7 +90,8 @@ RunResult run_program(const fs::path& program, const RunOptions& options) {
     if (in_fd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
       const ssize_t n = ::write(in_fd, pending.data(), pending.size());
       if (n > 0) pending.remove_prefix(static_cast<std::size_t>(n));
-      if ((n < 0 && errno != EAGAIN && errno != EINTR) || pending.empty()) {
+      if ((n < 0 && errno != EAGAIN && errno != EINTR) ||
+          (pending.empty() && !options.hold_stdin_open)) {
         ::close(in_fd);
         in_fd = -1;
       }

@@ -27,6 +27,7 @@ struct RunOptions {
   std::optional<std::filesystem::path> cwd;
   std::chrono::milliseconds timeout{30000};  // killed after this
   bool close_stdin = false;                  // start with descriptor 0 closed
+  bool hold_stdin_open = false;  // never send end of input: a reader would wait forever
 };
 
 RunResult run_program(const std::filesystem::path& program, const RunOptions& options);
