@@ -12,7 +12,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-Json event_of(std::string_view text) { return parse_event(text); }
+Json event_of(std::string_view text) {
+  return parse_event(text);
+}
 
 TEST(ParseEventTest, AnythingButOneJsonValueIsNull) {
   EXPECT_TRUE(parse_event("").is_null());
@@ -96,8 +98,9 @@ TEST(MethodParamsTest, ToolEventsCarryInputAndKeyAsTheirKindNeeds) {
   const std::string key = *tool_key(event);
 
   const Json pre = method_params("PreToolUse", event, "/c");
-  EXPECT_EQ(dump_compact(pre),
-            R"({"agent_id":"a","session_id":"s","tool_input":{"command":"ls"},"tool_name":"Bash"})");
+  EXPECT_EQ(
+      dump_compact(pre),
+      R"({"agent_id":"a","session_id":"s","tool_input":{"command":"ls"},"tool_name":"Bash"})");
 
   const Json perm = method_params("PermissionRequest", event, "/c");
   EXPECT_FALSE(perm.contains("agent_id"));

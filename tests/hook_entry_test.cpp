@@ -33,7 +33,8 @@ class HookEntryTest : public ::testing::Test {
 
   TempDir home_;
   AppLayout app_{home_.path()};
-  std::map<std::string, std::string> env_{{"HOME", home_.path().string()}, {"PATH", "/usr/bin:/bin"}};
+  std::map<std::string, std::string> env_{{"HOME", home_.path().string()},
+                                          {"PATH", "/usr/bin:/bin"}};
 };
 
 TEST_F(HookEntryTest, VersionIsTheOnlyWordThatPrints) {

@@ -118,7 +118,8 @@ TempDir::~TempDir() {
   // Undo permission changes a test may have made before removing.
   for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it);
        it.increment(ec)) {
-    if (it->is_directory(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    if (it->is_directory(ec))
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
   fs::remove_all(path_, ec);
 }
@@ -133,7 +134,9 @@ AppLayout::AppLayout(const fs::path& home_dir, const std::string& profile) : hom
   fs::create_directories(profile_dir / "remote");
 }
 
-void AppLayout::write_token(const std::string& text) const { write_file(token, text); }
+void AppLayout::write_token(const std::string& text) const {
+  write_file(token, text);
+}
 
 fs::path AppLayout::remote_marker(const std::string& session_id) const {
   return profile_dir / "remote" / sha256_hex(session_id);

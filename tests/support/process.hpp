@@ -14,8 +14,8 @@ namespace kestrum::testing {
 struct RunResult {
   std::string out;
   std::string err;
-  int status = -1;       // exit status, or -1 when killed by a signal
-  int signal = 0;        // the signal that ended it, if any
+  int status = -1;  // exit status, or -1 when killed by a signal
+  int signal = 0;   // the signal that ended it, if any
   std::chrono::milliseconds elapsed{0};
 };
 
@@ -27,7 +27,7 @@ struct RunOptions {
   std::optional<std::filesystem::path> cwd;
   std::chrono::milliseconds timeout{30000};  // killed after this
   bool close_stdin = false;                  // start with descriptor 0 closed
-  bool hold_stdin_open = false;  // never send end of input: a reader would wait forever
+  bool hold_stdin_open = false;              // never send end of input: a reader would wait forever
 };
 
 RunResult run_program(const std::filesystem::path& program, const RunOptions& options);
