@@ -1,4 +1,4 @@
-#include "tests/support/process.hpp"
+#include "testing/process/process.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -27,8 +27,16 @@ RunResult run_program(const fs::path& program, const RunOptions& options) {
   }
   std::vector<std::string> argv_s{program.string()};
   argv_s.insert(argv_s.end(), options.args.begin(), options.args.end());
+  std::map<std::string, std::string> env = options.env;
+  if (options.inherit_env) {
+    for (char** e = environ; *e; ++e) {
+      const std::string_view entry(*e);
+      const std::size_t eq = entry.find('=');
+      if (eq != std::string_view::npos) env.emplace(entry.substr(0, eq), entry.substr(eq + 1));
+    }
+  }
   std::vector<std::string> env_s;
-  for (const auto& [k, v] : options.env) env_s.push_back(k + "=" + v);
+  for (const auto& [k, v] : env) env_s.push_back(k + "=" + v);
   std::vector<char*> argv, envp;
   for (auto& s : argv_s) argv.push_back(s.data());
   for (auto& s : env_s) envp.push_back(s.data());
