@@ -244,6 +244,8 @@ void FakeApp::stop() {
   for (std::thread& client : state_->clients) client.join();
   state_->clients.clear();
   state_->listener.reset();
+  state_->wake_read.reset();
+  state_->wake_write.reset();
   ::unlink(path_.c_str());
 }
 
