@@ -183,13 +183,6 @@ TEST_F(DecisionExchange, FirstPhaseFailuresFallBack) {
   EXPECT_FALSE(pre_tool(300ms));
 }
 
-TEST_F(DecisionExchange, PermissionRequestGetsTheShortLimitUntilGreeted) {
-  app_.on("hello", Reply::silence());
-  const auto start = Clock::now();
-  EXPECT_FALSE(permission_request(request_, 300ms, 30s));
-  EXPECT_LT(since(start), 2s);
-}
-
 TEST_F(DecisionExchange, PermissionAnswerMayTakeLongerThanTheShortLimit) {
   app_.on("permission_decide", Reply::result({{"behavior", "allow"}}).after(700ms));
   const Decided decided = permission_request(request_, 300ms, 10s);
@@ -199,31 +192,6 @@ TEST_F(DecisionExchange, PermissionAnswerMayTakeLongerThanTheShortLimit) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[1].message["id"], 2);
   EXPECT_EQ(lines[1].message["method"], "permission_decide");
-}
-
-TEST_F(DecisionExchange, PermissionAnswerOfOtherShapeFallsBack) {
-  app_.on("permission_decide", Reply::result(nullptr));
-  EXPECT_FALSE(permission_request(request_, 2s, 10s));
-}
-
-TEST_F(DecisionExchange, DeniedIsANotification) {
-  const Decided decided = permission_denied(request_, 2s);
-  ASSERT_TRUE(decided);
-  EXPECT_FALSE(decided->out);
-  const auto lines = lines_after(1);
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[1].line,
-            R"({"jsonrpc":"2.0","method":"policy_denied","params":{"tool_name":"Bash"}})");
-}
-
-TEST(DecisionWithoutApp, EveryExchangeFallsBack) {
-  testing::TempDir dir;
-  const auto socket = dir.path() / "none.sock";
-  const Json identity = Json::object(), params = Json::object();
-  const AppRequest request{socket, identity, params};
-  EXPECT_FALSE(pre_tool_use(request, 2s, 10s));
-  EXPECT_FALSE(permission_request(request, 2s, 10s));
-  EXPECT_FALSE(permission_denied(request, 2s));
 }
 
 }  // namespace

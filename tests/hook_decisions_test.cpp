@@ -10,7 +10,6 @@
 #include "hook/event_table.hpp"
 #include "hook/fallback.hpp"
 #include "hook/policy.hpp"
-#include "hook/session_events.hpp"
 #include "testing/fake_app/fake_app.hpp"
 #include "tests/support/process.hpp"
 
