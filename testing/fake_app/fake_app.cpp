@@ -22,6 +22,7 @@ namespace kestrum::testing {
 
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
+using namespace std::chrono_literals;
 
 struct FakeApp::State {
   mutable std::mutex mutex;
@@ -216,7 +217,11 @@ class Client {
 void accept_clients(const std::shared_ptr<FakeApp::State>& state) {
   while (wait_ready(*state, state->listener.get(), POLLIN)) {
     UniqueFd fd = accept_local(state->listener.get());
-    if (!fd) continue;
+    if (!fd) {
+      // Out of descriptors, say: wait a little rather than spin on a readable listener.
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) pause_for(*state, 10ms);
+      continue;
+    }
     set_nonblocking(fd.get());
     std::lock_guard lock(state->mutex);
     std::erase_if(state->clients, [](FakeApp::State::ClientThread& c) {
@@ -266,6 +271,8 @@ void FakeApp::stop() {
   for (State::ClientThread& client : state_->clients) client.thread.join();
   state_->clients.clear();
   state_->listener.reset();
+  state_->wake_read.reset();
+  state_->wake_write.reset();
   ::unlink(path_.c_str());
 }
 
