@@ -9,7 +9,7 @@
 namespace kestrum {
 
 // The first `dir/name` that is (after following symbolic links) a regular file with an
-// execute bit set for anyone. Whether this user may execute it is left to the exec.
+// execute bit set for anyone. Whether this user may run it is for the exec to find out.
 std::optional<std::filesystem::path> find_in_path(std::string_view search_path,
                                                   std::string_view name);
 
