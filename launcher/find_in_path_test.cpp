@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/process.hpp"
+#include "testing/process/process.hpp"
 
 namespace kestrum {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/process.hpp"
+#include "testing/process/process.hpp"
 
 namespace kestrum {
 namespace {
@@ -42,6 +42,12 @@ std::string notice(std::string_view reason) {
   return "kestrum: kestrum 없이 띄웁니다 — 동료에게 보이지 않아요(" + std::string(reason) + ")\n";
 }
 
+std::string script_of(const std::vector<std::string>& lines) {
+  std::string script;
+  for (const std::string& line : lines) script += line + "\n";
+  return script;
+}
+
 std::vector<std::string> split_nul(const std::string& bytes) {
   std::vector<std::string> parts;
   std::size_t start = 0;
@@ -68,21 +74,20 @@ class Launcher : public ::testing::Test {
     record_ = root_.path() / "record";
     fs::create_directories(home_);
     fs::create_directories(bin_);
-    install_claude(
-        "#!/bin/sh\n"
-        "printf '%s\\0' \"$0\" \"$@\" > '" +
-        (record_ / "args").string() +
-        "'\n"
-        "/usr/bin/env -0 > '" +
-        (record_ / "env").string() +
-        "'\n"
-        "echo \"$$ $PPID\" > '" +
-        (record_ / "pid").string() +
-        "'\n"
-        "exit 42\n");
+    // Arguments and environment NUL-separated; the descriptor list from the shell itself.
+    install_claude(script_of({
+        "#!/bin/sh",
+        "printf '%s\\0' \"$0\" \"$@\" > " + recorded("args"),
+        "/usr/bin/env -0 > " + recorded("env"),
+        "echo \"$$ $PPID\" > " + recorded("pid"),
+        "cd /proc/$$/fd && echo * > " + recorded("fds"),
+        "exit 42",
+    }));
     fs::create_directories(record_);
     env_ = {{"HOME", home_.string()}, {"PATH", bin_.string() + ":/usr/bin:/bin"}};
   }
+
+  std::string recorded(const char* name) const { return "'" + (record_ / name).string() + "'"; }
 
   void install_claude(const std::string& content) {
     write_file(bin_ / "claude", content);
@@ -95,6 +100,14 @@ class Launcher : public ::testing::Test {
     options.env = env_;
     options.timeout = std::chrono::seconds(30);
     return testing::run_program(KESTRUM_CLI_BIN, options);
+  }
+
+  // The descriptors the stand-in holds when started directly, without kestrum-cli.
+  std::string descriptors_without_launcher() {
+    RunOptions options;
+    options.env = env_;
+    testing::run_program(bin_ / "claude", options);
+    return read_file(record_ / "fds");
   }
 
   bool claude_started() const { return fs::exists(record_ / "pid"); }
@@ -240,6 +253,8 @@ TEST_F(Launcher, WithoutTheAppClaudeGetsTheTypedWordsAndACleanEnvironment) {
   for (const auto& [name, value] : s.env) EXPECT_FALSE(name.starts_with("KESTRUM_")) << name;
   // No process in between: claude's parent is whoever started kestrum-cli.
   EXPECT_EQ(s.ppid, ::getpid());
+  const std::string descriptors = read_file(record_ / "fds");
+  EXPECT_EQ(descriptors, descriptors_without_launcher());
 }
 
 TEST_F(Launcher, RegistrationFailuresNameTheirReason) {
