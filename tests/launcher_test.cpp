@@ -80,6 +80,8 @@ class Launcher : public ::testing::Test {
         "printf '%s\\0' \"$0\" \"$@\" > " + recorded("args"),
         "/usr/bin/env -0 > " + recorded("env"),
         "echo \"$$ $PPID\" > " + recorded("pid"),
+        "while read -r k v; do [ \"$k\" = SigIgn: ] && echo \"$v\"; done < /proc/$$/status > " +
+            recorded("sigign"),
         "cd /proc/$$/fd && echo * > " + recorded("fds"),
         "exit 42",
     }));
@@ -102,12 +104,12 @@ class Launcher : public ::testing::Test {
     return testing::run_program(KESTRUM_CLI_BIN, options);
   }
 
-  // The descriptors the stand-in holds when started directly, without kestrum-cli.
-  std::string descriptors_without_launcher() {
+  // What the stand-in records when started directly, without kestrum-cli.
+  std::string recorded_without_launcher(const char* name) {
     RunOptions options;
     options.env = env_;
     testing::run_program(bin_ / "claude", options);
-    return read_file(record_ / "fds");
+    return read_file(record_ / name);
   }
 
   bool claude_started() const { return fs::exists(record_ / "pid"); }
@@ -253,8 +255,11 @@ TEST_F(Launcher, WithoutTheAppClaudeGetsTheTypedWordsAndACleanEnvironment) {
   for (const auto& [name, value] : s.env) EXPECT_FALSE(name.starts_with("KESTRUM_")) << name;
   // No process in between: claude's parent is whoever started kestrum-cli.
   EXPECT_EQ(s.ppid, ::getpid());
+  // Nothing of the launcher's own reaches Claude Code: no descriptor, no ignored SIGPIPE.
   const std::string descriptors = read_file(record_ / "fds");
-  EXPECT_EQ(descriptors, descriptors_without_launcher());
+  const std::string ignored_signals = read_file(record_ / "sigign");
+  EXPECT_EQ(descriptors, recorded_without_launcher("fds"));
+  EXPECT_EQ(ignored_signals, recorded_without_launcher("sigign"));
 }
 
 TEST_F(Launcher, RegistrationFailuresNameTheirReason) {
