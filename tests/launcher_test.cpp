@@ -11,17 +11,22 @@
 #include <string>
 #include <vector>
 
+#include "hook/json.hpp"
+#include "testing/fake_app/fake_app.hpp"
 #include "testing/process/process.hpp"
 
 namespace kestrum {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 using testing::AppLayout;
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
-using ::testing::IsEmpty;
+using testing::FakeApp;
+using ::testing::HasSubstr;
+using ::testing::Not;
 using testing::read_file;
+using testing::Reply;
 using testing::RunOptions;
 using testing::RunResult;
 using testing::TempDir;
@@ -100,7 +105,8 @@ class Launcher : public ::testing::Test {
     RunOptions options;
     options.args = args;
     options.env = env_;
-    options.timeout = std::chrono::seconds(30);
+    options.cwd = root_.path();
+    options.timeout = 30s;
     return testing::run_program(KESTRUM_CLI_BIN, options);
   }
 
@@ -128,6 +134,8 @@ class Launcher : public ::testing::Test {
     std::istringstream(read_file(record_ / "pid")) >> s.pid >> s.ppid;
     return s;
   }
+
+  Words started_args() const { return started().args; }
 
   std::string search_path() const {
     const std::string h = home_.string();
@@ -300,6 +308,190 @@ TEST_F(Launcher, TooLongSocketPathIsNamedWithItsLength) {
   EXPECT_EQ(r.status, 42);
   EXPECT_EQ(r.err, notice("경로: SocketPathTooLong { path: \"" + socket +
                           "\", bytes: " + std::to_string(socket.size()) + " }"));
+}
+
+// The app is up: its token file is written and its socket answers.
+class LauncherWithApp : public Launcher {
+ protected:
+  void SetUp() override {
+    Launcher::SetUp();
+    layout_.emplace(home_);
+    layout_->write_token("  tok-1\n");
+    app_.emplace(layout_->socket);
+  }
+
+  void reply_with(std::string_view reply) {
+    app_->on("launch.register", Reply::result(*parse_json(reply)));
+  }
+
+  // The "hello" line and the "launch.register" line, as they arrived.
+  std::pair<std::string, std::string> registration_lines() const {
+    const auto received = app_->received();
+    if (received.size() != 2) return {};
+    return {received[0].line, received[1].line};
+  }
+
+  std::optional<AppLayout> layout_;
+  std::optional<FakeApp> app_;
+};
+
+TEST_F(LauncherWithApp, RegisteredLaunchRunsUnderTheRegisteredPid) {
+  reply_with(R"({"args":["--settings","/app/settings.json","--append-system-prompt","x"],
+                 "env":{"KESTRUM_SOCKET":"/app.sock","KESTRUM_LAUNCH_TOKEN":"launch-1",
+                        "KESTRUM_DATA_DIR":"/data","KESTRUM_USER_STATUSLINE":"echo hi",
+                        "CLAUDE_CONFIG_DIR":"/app/cfg"}})");
+  env_["KESTRUM_SOCKET"] = "/stale.sock";
+  env_["KESTRUM_STALE"] = "x";
+  const RunResult r = run({"claude", "--permission-mode", "manual", "--resume", "abc", "--model",
+                           "x", "--", "--resume", "y"});
+  EXPECT_EQ(r.status, 42);
+  EXPECT_EQ(r.err, "");
+  ASSERT_TRUE(claude_started());
+  const Started s = started();
+
+  const auto [hello, request] = registration_lines();
+  EXPECT_EQ(hello, "{\"id\":1,\"jsonrpc\":\"2.0\",\"method\":\"hello\",\"params\":{\"pid\":" +
+                       std::to_string(s.pid) +
+                       ",\"protocol_version\":0,\"role\":\"cli\",\"token\":\"tok-1\"}}");
+  EXPECT_EQ(request,
+            "{\"id\":2,\"jsonrpc\":\"2.0\",\"method\":\"launch.register\",\"params\":{"
+            "\"config_dir\":\"" +
+                home_.string() + "/.claude\",\"cwd\":\"" + root_.path().string() +
+                "\",\"mode\":\"default\",\"resume\":\"abc\"}}");
+
+  EXPECT_EQ(s.ppid, ::getpid());
+  EXPECT_EQ(s.argv0, (bin_ / "claude").string());
+  EXPECT_THAT(s.args, ElementsAre("--settings", "/app/settings.json", "--append-system-prompt", "x",
+                                  "--model", "x", "--", "--resume", "y"));
+  std::map<std::string, std::string> kestrum_vars;
+  for (const auto& [name, value] : s.env) {
+    if (name.starts_with("KESTRUM_")) kestrum_vars[name] = value;
+  }
+  EXPECT_EQ(kestrum_vars, (std::map<std::string, std::string>{
+                              {"KESTRUM_DATA_DIR", "/data"},
+                              {"KESTRUM_LAUNCH_TOKEN", "launch-1"},
+                              {"KESTRUM_SOCKET", "/app.sock"},
+                              {"KESTRUM_USER_STATUSLINE", "echo hi"},
+                          }));
+  EXPECT_EQ(s.env.at("CLAUDE_CONFIG_DIR"), "/app/cfg");
+  EXPECT_EQ(s.env.at("PATH"), search_path());
+  // The registration's socket is closed before Claude Code starts.
+  const std::string descriptors = read_file(record_ / "fds");
+  EXPECT_EQ(descriptors, recorded_without_launcher("fds"));
+}
+
+TEST_F(LauncherWithApp, OnlyAllowListedStringsOfTheReplyReachClaude) {
+  reply_with(R"({"args":[],"env":{"PATH":"/evil","HOME":"/evil","LD_PRELOAD":"/x.so",
+                 "KESTRUM_SOCKET":7,"KESTRUM_OTHER":"x"}})");
+  env_["CLAUDE_CONFIG_DIR"] = "/mine/cfg//";
+  env_["KESTRUM_OTHER"] = "mine";
+  const RunResult r = run({"claude", "--verbose"});
+  EXPECT_EQ(r.err, "");
+  const Started s = started();
+  EXPECT_THAT(s.args, ElementsAre("--verbose"));
+  EXPECT_EQ(s.env.at("PATH"), search_path());
+  EXPECT_EQ(s.env.at("HOME"), home_.string());
+  EXPECT_EQ(s.env.count("LD_PRELOAD"), 0u);
+  EXPECT_EQ(s.env.at("CLAUDE_CONFIG_DIR"), "/mine/cfg//");
+  for (const auto& [name, value] : s.env) EXPECT_FALSE(name.starts_with("KESTRUM_")) << name;
+  EXPECT_THAT(registration_lines().second, HasSubstr(R"("config_dir":"/mine/cfg")"));
+}
+
+TEST_F(LauncherWithApp, ProfileOptionPicksTheProfilesSocket) {
+  const AppLayout work(home_, "work");
+  work.write_token("tok-work");
+  FakeApp work_app(work.socket);
+  work_app.on("launch.register", Reply::result(*parse_json(R"({"args":["--from-work"]})")));
+  const RunResult r = run({"--profile", "work", "--data-dir", "/ignored", "claude"});
+  EXPECT_EQ(r.err, "");
+  EXPECT_THAT(started_args(), ElementsAre("--from-work"));
+  EXPECT_EQ(app_->connections(), 0u);
+  ASSERT_EQ(work_app.messages().size(), 2u);
+  EXPECT_EQ(work_app.messages()[0]["params"]["token"], "tok-work");
+}
+
+TEST_F(LauncherWithApp, RefusalOrMissingClaudeSendsNothing) {
+  EXPECT_EQ(run({"claude", "-p", "hello"}).status, 2);
+  EXPECT_EQ(run({"--version"}).status, 0);
+  EXPECT_EQ(run({"claude", "\xff"}).status, 2);
+  fs::remove(bin_ / "claude");
+  if (!fs::exists("/usr/local/bin/claude") && !fs::exists("/opt/homebrew/bin/claude")) {
+    EXPECT_EQ(run({"claude"}).status, 127);
+  }
+  EXPECT_EQ(app_->connections(), 0u);
+}
+
+TEST_F(LauncherWithApp, UnusableRepliesLaunchUnregistered) {
+  for (const char* reply :
+       {"null", R"({"env":{"KESTRUM_SOCKET":"/s"}})",
+        R"({"args":["--a",1],"env":{"KESTRUM_SOCKET":"/s"}})", R"({"args":"--a"})", R"(["--a"])"}) {
+    reply_with(reply);
+    const RunResult r = run({"claude", "--permission-mode", "plan", "x"});
+    EXPECT_EQ(r.status, 42) << reply;
+    EXPECT_EQ(r.err, notice("앱 응답을 읽지 못했어요")) << reply;
+    const Started s = started();
+    EXPECT_THAT(s.args, ElementsAre("--permission-mode", "plan", "x")) << reply;
+    EXPECT_EQ(s.env.count("KESTRUM_SOCKET"), 0u) << reply;
+  }
+}
+
+TEST_F(LauncherWithApp, AppFailuresNameTheirKind) {
+  struct Case {
+    const char* method;
+    Reply reply;
+    std::string reason;
+  };
+  for (const Case& c : {Case{"launch.register", Reply::error(), "Protocol"},
+                        Case{"launch.register", Reply::line("no json here"), "Protocol"},
+                        Case{"hello", Reply::greeting(1u), "Protocol"},
+                        Case{"launch.register", Reply::close(), "Io"}}) {
+    app_->on("hello", Reply::greeting());
+    app_->on("launch.register", Reply::result(nullptr));
+    app_->on(c.method, c.reply);
+    const RunResult r = run({"claude", "--resume", "abc"});
+    EXPECT_EQ(r.status, 42);
+    EXPECT_EQ(r.err, notice(c.reason));
+    EXPECT_THAT(started_args(), ElementsAre("--resume", "abc"));
+  }
+}
+
+TEST_F(LauncherWithApp, TokenWithoutAListenerIsAConnectFailure) {
+  app_.reset();  // removes the socket file
+  const RunResult r = run({"claude"});
+  EXPECT_EQ(r.status, 42);
+  EXPECT_EQ(r.err, notice("Connect"));
+}
+
+TEST_F(LauncherWithApp, BlankTokenMeansTheAppIsNotRunning) {
+  layout_->write_token(" \n\t\n");
+  const RunResult r = run({"claude"});
+  EXPECT_EQ(r.err, notice("앱이 켜져 있지 않다"));
+  EXPECT_EQ(app_->connections(), 0u);
+}
+
+TEST_F(LauncherWithApp, SilentAppIsGivenUpAfterTenSeconds) {
+  app_->on("hello", Reply::silence());
+  const RunResult r = run({"claude", "x"});
+  EXPECT_EQ(r.status, 42);
+  EXPECT_EQ(r.err, notice("Timeout"));
+  EXPECT_THAT(started_args(), ElementsAre("x"));
+  EXPECT_GE(r.elapsed, 9s);
+  EXPECT_LT(r.elapsed, 14s);
+}
+
+TEST_F(LauncherWithApp, RemovedWorkingDirectoryRegistersAnEmptyCwd) {
+  reply_with(R"({"args":[]})");
+  const fs::path gone = root_.path() / "gone";
+  fs::create_directories(gone);
+  RunOptions options;
+  options.args = {"-c", "cd \"$1\" && rmdir \"$1\" && exec \"$0\" claude", KESTRUM_CLI_BIN,
+                  gone.string()};
+  options.env = env_;
+  const RunResult r = testing::run_program("/bin/sh", options);
+  EXPECT_EQ(r.status, 42);
+  EXPECT_THAT(r.err, Not(HasSubstr("kestrum")));  // the stand-in's shell may complain
+  ASSERT_EQ(app_->messages().size(), 2u);
+  EXPECT_EQ(app_->messages()[1]["params"]["cwd"], "");
 }
 
 }  // namespace
