@@ -1,7 +1,5 @@
 #include "hook/cli_register.hpp"
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include "testing/fake_app/fake_app.hpp"
@@ -21,7 +19,7 @@ class CliRegister : public ::testing::Test {
  protected:
   CliRegister() : layout_(dir_.path()) {
     env_.home = dir_.path();
-    layout_.write_token("\t tok \n");
+    layout_.write_token("tok");
   }
 
   std::expected<Json, std::string> call(const Words& leading = {}, Json params = {{"cwd", "/w"}}) {
@@ -39,21 +37,6 @@ class CliRegister : public ::testing::Test {
   FakeApp app_{layout_.socket};
   Env env_;
 };
-
-TEST_F(CliRegister, GreetsAsTheLauncherItselfWithTheTrimmedToken) {
-  app_.on("launch.register", Reply::result({{"args", Json::array()}}));
-  const auto reply = call();
-  ASSERT_TRUE(reply) << reply.error();
-  EXPECT_EQ(*reply, (Json{{"args", Json::array()}}));
-  const auto messages = app_.messages();
-  ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[0]["params"], (Json{{"pid", static_cast<std::uint32_t>(::getpid())},
-                                         {"protocol_version", 0u},
-                                         {"role", "cli"},
-                                         {"token", "tok"}}));
-  EXPECT_EQ(messages[1]["method"], "launch.register");
-  EXPECT_EQ(messages[1]["id"], 2u);
-}
 
 TEST_F(CliRegister, ConfigDirReplacesTheCallersValue) {
   ASSERT_TRUE(call({}, {{"config_dir", "/caller"}, {"cwd", "/w"}, {"mode", "plan"}}));
@@ -86,30 +69,6 @@ TEST_F(CliRegister, DataDirOptionCountsOnlyInDevelopmentMode) {
   EXPECT_EQ(app_.connections(), 1u);
   ASSERT_EQ(other_app.messages().size(), 2u);
   EXPECT_EQ(other_app.messages()[0]["params"]["token"], "tok-other");
-}
-
-TEST_F(CliRegister, FailuresBeforeTheCallSendNothing) {
-  EXPECT_EQ(call({"--profile", "Work"}).error(), "profile: InvalidProfileName(\"Work\")");
-  EXPECT_EQ(call({"--profile=a", "--profile"}).error(), "profile: MissingProfileArg");
-  EXPECT_EQ(call({"--profile", "a", "--profile="}).error(), "profile: InvalidProfileName(\"\")");
-  // Another profile has no token here.
-  EXPECT_EQ(call({"--profile", "work"}).error(), "앱이 켜져 있지 않다");
-  layout_.write_token(" \n ");
-  EXPECT_EQ(call().error(), "앱이 켜져 있지 않다");
-  layout_.write_token("\xff");
-  EXPECT_EQ(call().error(), "앱이 켜져 있지 않다");
-  env_.home.reset();
-  EXPECT_EQ(call().error(), "HOME 이 없다");
-  EXPECT_EQ(app_.connections(), 0u);
-}
-
-TEST_F(CliRegister, RpcFailuresAreNamedByKind) {
-  app_.on("launch.register", Reply::error());
-  EXPECT_EQ(call().error(), "Protocol");
-  app_.on("launch.register", Reply::close());
-  EXPECT_EQ(call().error(), "Io");
-  app_.stop();
-  EXPECT_EQ(call().error(), "Connect");
 }
 
 }  // namespace
