@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -25,11 +26,17 @@ using std::chrono::milliseconds;
 struct FakeApp::State {
   mutable std::mutex mutex;
   mutable std::condition_variable changed;
-  std::map<std::string, Handler, std::less<>> script;
+  std::map<std::string, ConnectionHandler, std::less<>> script;
+  Observer observer;
   std::vector<Received> received;
   std::size_t accepted = 0;
   std::size_t closed = 0;
-  std::vector<std::thread> clients;
+  struct ClientThread {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  // A long-running server would otherwise keep every finished client's thread.
+  std::vector<ClientThread> clients;
   UniqueFd listener;
   // Readable once stop() has begun; every thread polls it beside its own descriptor.
   UniqueFd wake_read;
@@ -166,11 +173,16 @@ class Client {
 
  private:
   Json record(const std::string& line) {
-    Json message = parse_json(line).value_or(Json(nullptr));
-    std::lock_guard lock(state_->mutex);
-    state_->received.push_back({index_, line, message});
+    Received received{index_, line, parse_json(line).value_or(Json(nullptr))};
+    FakeApp::Observer observer;
+    {
+      std::lock_guard lock(state_->mutex);
+      state_->received.push_back(received);
+      observer = state_->observer;
+    }
+    if (observer) observer(received);
     state_->changed.notify_all();
-    return message;
+    return std::move(received.message);
   }
 
   // False once the connection is to be closed.
@@ -186,14 +198,14 @@ class Client {
   }
 
   Reply reply_for(const Json& message) const {
-    FakeApp::Handler handler;
+    FakeApp::ConnectionHandler handler;
     if (const std::string* method = string_member(message, "method")) {
       std::lock_guard lock(state_->mutex);
       if (auto it = state_->script.find(*method); it != state_->script.end()) {
         handler = it->second;
       }
     }
-    return handler ? handler(message) : default_reply(message);
+    return handler ? handler(message, index_) : default_reply(message);
   }
 
   std::shared_ptr<FakeApp::State> state_;
@@ -207,9 +219,19 @@ void accept_clients(const std::shared_ptr<FakeApp::State>& state) {
     if (!fd) continue;
     set_nonblocking(fd.get());
     std::lock_guard lock(state->mutex);
+    std::erase_if(state->clients, [](FakeApp::State::ClientThread& c) {
+      if (!c.done->load()) return false;
+      c.thread.join();
+      return true;
+    });
     const std::size_t index = state->accepted++;
-    state->clients.emplace_back(
-        [client = std::make_shared<Client>(state, std::move(fd), index)] { client->serve(); });
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    auto client = std::make_shared<Client>(state, std::move(fd), index);
+    state->clients.push_back({std::thread([client, done] {
+                                client->serve();
+                                done->store(true);
+                              }),
+                              done});
     state->changed.notify_all();
   }
 }
@@ -241,7 +263,7 @@ void FakeApp::stop() {
   }
   acceptor_.join();
   // The acceptor has ended, so nobody adds clients any more.
-  for (std::thread& client : state_->clients) client.join();
+  for (State::ClientThread& client : state_->clients) client.thread.join();
   state_->clients.clear();
   state_->listener.reset();
   ::unlink(path_.c_str());
@@ -252,8 +274,18 @@ void FakeApp::on(const std::string& method, Reply reply) {
 }
 
 void FakeApp::on(const std::string& method, Handler handler) {
+  on(method,
+     [handler = std::move(handler)](const Json& message, std::size_t) { return handler(message); });
+}
+
+void FakeApp::on(const std::string& method, ConnectionHandler handler) {
   std::lock_guard lock(state_->mutex);
   state_->script[method] = std::move(handler);
+}
+
+void FakeApp::observe(Observer observer) {
+  std::lock_guard lock(state_->mutex);
+  state_->observer = std::move(observer);
 }
 
 std::vector<Received> FakeApp::received() const {
