@@ -1,1 +1,0 @@
-// The launcher library: filled by the launcher work.
