@@ -48,7 +48,14 @@ void Log::received(std::size_t connection, const std::string& line, const Json& 
     return;
   }
   const Json* params = member(message, "params");
-  emit(who + " ← " + method_of(message) + " " + shortened(params ? dump_compact(*params) : ""),
+  std::string shown = params ? dump_compact(*params) : "";
+  if (method_of(message) == "hello" && params) {
+    // Who is calling is what matters here; the token stays off the screen.
+    const std::string* role = string_member(*params, "role");
+    const Json* pid = member(*params, "pid");
+    shown = (role ? *role : "?") + " pid " + (pid ? dump_compact(*pid) : "?");
+  }
+  emit(who + " ← " + method_of(message) + " " + shortened(shown),
        "\x1b[36m", {{"connection", connection}, {"direction", "in"}, {"message", message}});
 }
 
