@@ -16,6 +16,8 @@ std::optional<std::filesystem::path> skip_marker_path(
   return paths.profile_dir() / ("kestrum-skip-" + marker_file_name(*session_id) + ".json");
 }
 
-void remove_skip_marker(const std::filesystem::path& path) { ::unlink(path.c_str()); }
+void remove_skip_marker(const std::filesystem::path& path) {
+  ::unlink(path.c_str());
+}
 
 }  // namespace kestrum
