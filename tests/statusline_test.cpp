@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "paths/sha256.hpp"
+#include "testing/fake_app/fake_app.hpp"
 #include "tests/support/process.hpp"
 
 namespace kestrum::testing {
@@ -236,6 +237,8 @@ TEST_F(StatuslineTest, WithoutASessionTheCommandRunsDirectlyOnTheSameBytes) {
   }
   // A profile that cannot be used leaves the session unknown too.
   EXPECT_EQ(refresh("echo direct", status_for(kSession), {"--profile", "Bad"}).out, "direct\n");
+  env_.erase("HOME");
+  EXPECT_EQ(refresh("echo direct", status_for(kSession)).out, "direct\n");
   EXPECT_TRUE(profile_files().empty());
 }
 
@@ -404,6 +407,98 @@ TEST_F(SupervisorTest, ALinkPlantedAtTheTemporaryNameIsNotFollowed) {
   EXPECT_EQ(read_file(cache()), "old");
   EXPECT_FALSE(fs::exists(fs::symlink_status(temporary)));
   EXPECT_EQ(profile_files(), std::vector<std::string>{cache().filename()});
+}
+
+class UsageReportTest : public StatuslineTest {
+ protected:
+  void SetUp() override { app_.write_token("  tok\n"); }
+
+  static std::string status_with_figures(std::string_view session = kSession) {
+    return R"({"context_window":{"context_window_size":200000,"total_input_tokens":12,)"
+           R"("total_output_tokens":3,"used_percentage":12},"cost":{"total_cost_usd":0,)"
+           R"("total_lines_added":4,"total_lines_removed":1},"cwd":"/w/proj",)"
+           R"("model":{"display_name":"Opus","id":"claude-opus"},"session_id":")" +
+           std::string(session) + R"("})";
+  }
+
+  // Nothing reaches the app: given time to connect, nobody did.
+  void expect_nothing_sent(const FakeApp& app) {
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(app.connections(), 0u);
+  }
+};
+
+TEST_F(UsageReportTest, SendsTheFiguresAsANotificationAfterTheHooksGreeting) {
+  FakeApp app(app_.socket);
+  env_["CLAUDE_CONFIG_DIR"] = "/cfg//";
+  env_["KESTRUM_LAUNCH_TOKEN"] = "launch-1";
+  const RunResult result = refresh("", status_with_figures());
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.status, 0);
+  ASSERT_TRUE(app.wait_for_messages(2, 3s));
+  const auto received = app.received();
+  const Json& hello = received[0].message;
+  EXPECT_EQ(hello["method"], "hello");
+  EXPECT_EQ(dump_compact(hello["params"]),
+            R"({"config_dir":"/cfg","cwd":"/w/proj","launch_token":"launch-1","pid":)" +
+                std::to_string(::getpid()) +
+                R"(,"protocol_version":0,"role":"hook","session_id":"session-1","token":"tok"})");
+  EXPECT_EQ(received[1].line,
+            R"({"jsonrpc":"2.0","method":"usage_report","params":{"config_dir":"/cfg",)"
+            R"("context":{"used_pct":12.0,"window":200000},"cost":{"input_tokens":12,)"
+            R"("lines_added":4,"lines_removed":1,"output_tokens":3,"usd":0.0},)"
+            R"("model":{"id":"claude-opus","name":"Opus"},"session_id":"session-1"}})");
+  EXPECT_EQ(received[1].connection, received[0].connection);
+  EXPECT_TRUE(app.wait_for_closed(1, 3s));
+  EXPECT_FALSE(app.wait_for_messages(3, 100ms));
+}
+
+TEST_F(UsageReportTest, TheUserCommandsOutputIsShownBesideTheReport) {
+  FakeApp app(app_.socket);
+  const RunResult result = refresh("echo shown", status_with_figures());
+  EXPECT_EQ(result.out, "shown\n");
+  ASSERT_TRUE(app.wait_for_messages(2, 3s));
+  EXPECT_EQ(app.messages()[1]["params"]["config_dir"], (home_.path() / ".claude").string());
+}
+
+TEST_F(UsageReportTest, NothingIsSentWithoutASessionFiguresOrAToken) {
+  FakeApp app(app_.socket);
+  refresh("", R"({"context_window":{"context_window_size":1}})");
+  refresh("", R"({"context_window":{"context_window_size":1},"session_id":""})");
+  refresh("", "not json");
+  refresh("", R"({"cwd":"/w","session_id":"s","rate_limits":{"five_hour":{"resets_at":1.5,)"
+              R"("used_percentage":1}},"model":{"id":"\u200b"}})");
+  refresh("", status_with_figures(), {"--profile", "Bad"});
+  fs::remove(app_.token);
+  refresh("", status_with_figures());
+  app_.write_token(" \n");
+  refresh("echo direct", status_with_figures());
+  expect_nothing_sent(app);
+}
+
+TEST_F(UsageReportTest, AStallingAppCostsAboutTheReportLimit) {
+  FakeApp app(app_.socket);
+  app.on("hello", Reply::silence());
+  const RunResult quiet = refresh("", status_with_figures());
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_GE(quiet.elapsed, 250ms);
+  EXPECT_LT(quiet.elapsed, 1s);
+
+  const RunResult shown = refresh("echo hi", status_with_figures());
+  EXPECT_EQ(shown.out, "hi\n");
+  EXPECT_LT(shown.elapsed, 1200ms);
+}
+
+TEST_F(UsageReportTest, AnUnreachableAppChangesNothing) {
+  {
+    FullListener full(app_.socket);  // a connect that never completes
+    const RunResult stalled = refresh("echo hi", status_with_figures());
+    EXPECT_EQ(stalled.out, "hi\n");
+    EXPECT_LT(stalled.elapsed, 1200ms);
+  }
+  const RunResult absent = refresh("echo hi", status_with_figures());
+  EXPECT_EQ(absent.out, "hi\n");
+  EXPECT_LT(absent.elapsed, 900ms);
 }
 
 }  // namespace
