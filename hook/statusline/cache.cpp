@@ -27,7 +27,7 @@ bool write_all(int fd, std::string_view bytes) {
 // The temporary name is predictable, so whatever already sits there is distrusted: a
 // symbolic link is refused by O_NOFOLLOW, a FIFO by O_NONBLOCK, and a second hard link
 // to some other file is refused before anything is truncated.
-bool fill_temporary(const std::filesystem::path& temp, std::string_view text) {
+bool fill_temporary(const std::string& temp, std::string_view text) {
   UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
                      S_IRUSR | S_IWUSR));
   if (!fd) return false;
@@ -70,8 +70,9 @@ std::optional<std::string> read_cache(const std::filesystem::path& cache) {
 }
 
 bool write_cache(const std::filesystem::path& cache, std::string_view text) {
-  std::filesystem::path temp = cache;
-  temp += "." + std::to_string(::getpid());
+  std::string temp = cache.native();
+  temp += '.';
+  temp += std::to_string(::getpid());
   if (fill_temporary(temp, text) && std::rename(temp.c_str(), cache.c_str()) == 0) return true;
   ::unlink(temp.c_str());
   return false;

@@ -190,6 +190,8 @@ TEST(ChildHandleTest, LeavesNoDescriptorBehind) {
   EXPECT_TRUE(eventually([&] { return count_open_fds() == before; })) << count_open_fds();
 }
 
+#if defined(__linux__)  // the default thread attributes can only be changed here
+
 // Makes every new thread need a stack the system will not give; the child process that
 // posix_spawn starts does not depend on it.
 void refuse_new_threads() {
@@ -252,6 +254,8 @@ TEST(ThreadRefusalTest, TheSupervisorStillReleasesItsLock) {
   EXPECT_FALSE(fs::exists(lock));
   EXPECT_FALSE(fs::exists(cache));
 }
+
+#endif
 
 }  // namespace
 }  // namespace kestrum::statusline

@@ -26,6 +26,10 @@ std::string own_pid() {
   return std::to_string(::getpid());
 }
 
+std::string after(std::string prefix) {
+  return prefix += own_pid();
+}
+
 TEST(LockFreshnessTest, CountsWholeSecondsBelowFifteen) {
   EXPECT_TRUE(is_fresh({100, 0}, {100, 0}));
   EXPECT_TRUE(is_fresh({100, 500}, {114, 999999999}));
@@ -57,12 +61,9 @@ TEST(LockReleaseTest, RemovesOnlyAFileHoldingExactlyThisProcessId) {
   TempDir dir;
   const fs::path lock = dir.path() / "a.lock";
   const std::pair<std::string, bool> cases[] = {
-      {own_pid(), true},
-      {own_pid() + "\n", false},
-      {" " + own_pid(), false},
-      {"0" + own_pid(), false},
-      {"1", false},
-      {"", false},
+      {own_pid(), true},   {own_pid() + "\n", false},
+      {after(" "), false}, {after("0"), false},
+      {"1", false},        {"", false},
   };
   for (const auto& [content, removed] : cases) {
     write_file(lock, content);
