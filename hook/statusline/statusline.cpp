@@ -19,11 +19,11 @@ bool has_user_command(const Env& env) {
          env.current_exe;
 }
 
-Command supervisor_command(const Env& env, const SessionPaths& session) {
+Command supervisor_command(const Env& env, const std::filesystem::path& cache,
+                           const std::filesystem::path& lock) {
   Command command;
   command.program = env.current_exe->native();
-  command.args = {"statusline-user", "--out", session.paths.statusline_out(session.session_id),
-                  "--lock", session.paths.statusline_lock(session.session_id)};
+  command.args = {"statusline-user", "--out", cache, "--lock", lock};
   command.env_changes = {{"KESTRUM_USER_STATUSLINE", *env.user_statusline}};
   command.background = true;  // it finishes and fills the cache after this process is gone
   return command;
@@ -43,16 +43,20 @@ std::expected<Started, ThreadRefused> start_user_command(const std::optional<Ses
                                                          std::string_view input, const Env& env) {
   Started started;
   if (!has_user_command(env)) return started;
-  const Command command = session ? supervisor_command(env, *session) : direct_command(env);
+  std::optional<Command> command;
   if (session) {
     started.cache = session->paths.statusline_out(session->session_id);
+    const auto lock = session->paths.statusline_lock(session->session_id);
     // A supervisor is at work or has just finished: the cache answers.
-    if (lock_is_fresh(session->paths.statusline_lock(session->session_id))) return started;
+    if (lock_is_fresh(lock)) return started;
+    command = supervisor_command(env, *started.cache, lock);
+  } else {
+    command = direct_command(env);
+    started.kill_at_window_end = true;
   }
-  auto child = spawn_with_input(command, input);
+  auto child = spawn_with_input(*command, input);
   if (!child) return std::unexpected(child.error());
   if (*child) started.child.emplace(std::move(**child));
-  started.kill_at_window_end = !session;
   return started;
 }
 
