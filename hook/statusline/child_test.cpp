@@ -19,7 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using kestrum::testing::count_open_fds;
-using kestrum::testing::read_file;
 using kestrum::testing::TempDir;
 
 Command shell(const std::string& script) {
@@ -57,13 +56,6 @@ bool eventually(const std::function<bool()>& condition, std::chrono::millisecond
   return true;
 }
 
-pid_t pid_in(const fs::path& file) {
-  pid_t pid = 0;
-  EXPECT_TRUE(eventually([&] { return !read_file(file).empty(); }));
-  std::ifstream(file) >> pid;
-  return pid;
-}
-
 TEST(SpawnTest, FeedsInputAndCollectsCleanedOutput) {
   EXPECT_EQ(run_for("cat", 4s, "hello\r\n\n"), "hello");
   EXPECT_EQ(run_for("cat", 4s), std::nullopt);  // empty input: end of input at once
@@ -72,15 +64,8 @@ TEST(SpawnTest, FeedsInputAndCollectsCleanedOutput) {
   EXPECT_EQ(run_for("printf '\\n\\r\\n'", 4s), std::nullopt);
 }
 
-TEST(SpawnTest, KeepsOnlyTheFirst65536BytesOfOutput) {
-  const auto output = run_for("head -c 70000 /dev/zero | tr '\\0' a; echo", 4s);
-  ASSERT_TRUE(output.has_value());
-  EXPECT_EQ(*output, std::string(65536, 'a'));
-}
-
-TEST(SpawnTest, ACommandClosingItsInputEarlyStillAnswers) {
-  // Far more than a pipe holds, and the process keeps its default SIGPIPE action.
-  EXPECT_EQ(run_for("exec 0<&-; echo ok", 4s, std::string(4 << 20, 'x')), "ok");
+TEST(SpawnTest, ACommandClosingItsInputEarlyCostsTheWriterNoSignal) {
+  // Far more than a pipe holds, while this process keeps SIGPIPE at its default action.
   EXPECT_EQ(run_for("head -c 3", 4s, std::string(4 << 20, 'x')), "xxx");
 }
 
@@ -120,29 +105,6 @@ TEST(SpawnTest, ACommandThatCannotStartGivesNothing) {
   EXPECT_FALSE(child->has_value());
 }
 
-TEST(WaitTest, TimeoutKillsTheWholeGroup) {
-  TempDir dir;
-  const fs::path pid_file = dir.path() / "pid";
-  const auto began = Clock::now();
-  EXPECT_EQ(run_for("sleep 30 & echo $! > " + pid_file.string() + "; echo early; wait", 300ms),
-            std::nullopt);
-  EXPECT_LT(Clock::now() - began, 3s);
-  const pid_t grandchild = pid_in(pid_file);
-  EXPECT_TRUE(eventually([&] { return process_gone(grandchild); }));
-}
-
-TEST(WaitTest, OutputStaysUsableWhenABackgroundProcessHoldsThePipe) {
-  TempDir dir;
-  const fs::path pid_file = dir.path() / "pid";
-  const auto began = Clock::now();
-  EXPECT_EQ(run_for("echo word; sleep 30 & echo $! > " + pid_file.string(), 500ms), "word");
-  const auto took = Clock::now() - began;
-  EXPECT_GE(took, 450ms);  // waited for the pipe until the deadline
-  EXPECT_LT(took, 4s);
-  const pid_t grandchild = pid_in(pid_file);
-  EXPECT_TRUE(eventually([&] { return process_gone(grandchild); }));
-}
-
 TEST(WaitTest, WithoutKillingATimedOutChildGoesOn) {
   ChildHandle child = start(shell("sleep 30"));
   const auto pid = static_cast<pid_t>(child.pid());
@@ -150,12 +112,6 @@ TEST(WaitTest, WithoutKillingATimedOutChildGoesOn) {
   EXPECT_EQ(::kill(pid, 0), 0);
   ::kill(-pid, SIGKILL);
   ::waitpid(pid, nullptr, 0);
-}
-
-TEST(WaitTest, AnswersSoonAfterAQuickChildExits) {
-  const auto began = Clock::now();
-  EXPECT_EQ(run_for("echo hi", 5s), "hi");
-  EXPECT_LT(Clock::now() - began, 1s);
 }
 
 TEST(ChildHandleTest, DroppingAHandleKillsOnlyForegroundChildren) {
