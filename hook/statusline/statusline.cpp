@@ -1,13 +1,99 @@
 #include "hook/statusline/statusline.hpp"
 
-namespace kestrum::statusline {
+#include <span>
 
-Outcome run(const std::vector<std::string>&, std::string_view, const Env&) {
-  return Outcome::empty();
+#include "hook/event.hpp"
+#include "hook/profile_options.hpp"
+#include "hook/statusline/cache.hpp"
+#include "hook/statusline/child.hpp"
+#include "hook/statusline/limits.hpp"
+#include "hook/statusline/lock.hpp"
+#include "hook/statusline/usage_report.hpp"
+#include "paths/utf8.hpp"
+
+namespace kestrum::statusline {
+namespace {
+
+bool has_user_command(const Env& env) {
+  return env.user_statusline && !trim_unicode_whitespace(*env.user_statusline).empty() &&
+         env.current_exe;
 }
 
-Outcome supervise(const std::vector<std::string>&, std::string_view, const Env&) {
-  return Outcome::empty();
+Command supervisor_command(const Env& env, const std::filesystem::path& cache,
+                           const std::filesystem::path& lock) {
+  Command command;
+  command.program = env.current_exe->native();
+  command.args = {"statusline-user", "--out", cache, "--lock", lock};
+  command.env_changes = {{"KESTRUM_USER_STATUSLINE", *env.user_statusline}};
+  command.background = true;  // it finishes and fills the cache after this process is gone
+  return command;
+}
+
+Command direct_command(const Env& env) {
+  return Command{"/bin/sh", {"-c", *env.user_statusline}, {}, false};
+}
+
+struct Started {
+  std::optional<ChildHandle> child;
+  std::optional<std::filesystem::path> cache;
+  bool kill_at_window_end = false;
+};
+
+std::expected<Started, ThreadRefused> start_user_command(const std::optional<SessionPaths>& session,
+                                                         std::string_view input, const Env& env) {
+  Started started;
+  if (!has_user_command(env)) return started;
+  std::optional<Command> command;
+  if (session) {
+    started.cache = session->paths.statusline_out(session->session_id);
+    const auto lock = session->paths.statusline_lock(session->session_id);
+    // A supervisor is at work or has just finished: the cache answers.
+    if (lock_is_fresh(lock)) return started;
+    command = supervisor_command(env, *started.cache, lock);
+  } else {
+    command = direct_command(env);
+    started.kill_at_window_end = true;
+  }
+  auto child = spawn_with_input(*command, input);
+  if (!child) return std::unexpected(child.error());
+  if (*child) started.child.emplace(std::move(**child));
+  return started;
+}
+
+}  // namespace
+
+std::optional<SessionPaths> resolve_session_paths(const std::vector<std::string>& args,
+                                                  const Json& status, const Env& env) {
+  const std::span<const std::string> words =
+      args.empty() ? std::span<const std::string>() : std::span(args).subspan(1);
+  const auto profile = select_profile(words);
+  if (!profile || !env.home) return std::nullopt;
+  auto paths = ProfilePaths::with_root(choose_data_dir(words, *env.home, env.dev), *profile);
+  if (!paths) return std::nullopt;
+  auto session_id = event_session_id(status);
+  if (!session_id) return std::nullopt;
+  return SessionPaths{std::move(*paths), std::move(*session_id)};
+}
+
+Outcome run(const std::vector<std::string>& args, std::string_view input, const Env& env) {
+  const Clock::time_point window_end = Clock::now() + kWindow;
+  const Json status = parse_event(input);
+  // Resolved once: both the command and the usage report need it.
+  const std::optional<SessionPaths> session = resolve_session_paths(args, status, env);
+
+  auto started = start_user_command(session, input, env);
+  if (!started) return Outcome::empty();  // internal failure
+  report_usage(session, status, env);
+
+  std::optional<std::string> output;
+  if (started->child) {
+    auto waited =
+        wait_for_output(std::move(*started->child), window_end, started->kill_at_window_end);
+    if (!waited) return Outcome::empty();  // internal failure
+    output = std::move(*waited);
+  }
+  if (!output && started->cache) output = read_cache(*started->cache);
+  return output ? Outcome::output(std::move(*output)) : Outcome::empty();
 }
 
 }  // namespace kestrum::statusline

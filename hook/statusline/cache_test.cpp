@@ -1,0 +1,115 @@
+#include "hook/statusline/cache.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/support/process.hpp"
+
+namespace kestrum::statusline {
+namespace {
+
+namespace fs = std::filesystem;
+using kestrum::testing::read_file;
+using kestrum::testing::TempDir;
+using kestrum::testing::write_file;
+
+class CacheTest : public ::testing::Test {
+ protected:
+  fs::path temporary() const {
+    return fs::path(cache_.string() + "." + std::to_string(::getpid()));
+  }
+  std::vector<std::string> names() const {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(dir_.path())) {
+      found.push_back(entry.path().filename());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+  }
+  TempDir dir_;
+  fs::path cache_ = dir_.path() / "kestrum-status-x.out";
+};
+
+TEST(CleanOutputTest, ReplacesInvalidUtf8AndTrimsTrailingLineEnds) {
+  EXPECT_EQ(clean_output("a\r\n\r\n"), "a");
+  EXPECT_EQ(clean_output("a\n\rb\n"), "a\n\rb");
+  EXPECT_EQ(clean_output("  a \t\n"), "  a \t");
+  EXPECT_EQ(clean_output("\xff"
+                         "a\xc3"),
+            "\xEF\xBF\xBD"
+            "a\xEF\xBF\xBD");
+  EXPECT_EQ(clean_output("\n\r\n"), std::nullopt);
+  EXPECT_EQ(clean_output(""), std::nullopt);
+}
+
+TEST_F(CacheTest, WritesAPrivateFileAndLeavesNoTemporary) {
+  ASSERT_TRUE(write_cache(cache_, "hello"));
+  EXPECT_EQ(read_file(cache_), "hello");
+  struct stat status {};
+  ASSERT_EQ(::stat(cache_.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0600u);
+  ASSERT_TRUE(write_cache(cache_, "again"));
+  EXPECT_EQ(read_file(cache_), "again");
+  EXPECT_EQ(names(), std::vector<std::string>{"kestrum-status-x.out"});
+}
+
+TEST_F(CacheTest, AStaleTemporaryOfThisNameIsReplacedAndMadePrivate) {
+  write_file(temporary(), "leftover that is longer");
+  fs::permissions(temporary(), fs::perms::owner_read | fs::perms::owner_write |
+                                   fs::perms::group_read | fs::perms::others_read);
+  ASSERT_TRUE(write_cache(cache_, "new"));
+  EXPECT_EQ(read_file(cache_), "new");
+  struct stat status {};
+  ASSERT_EQ(::stat(cache_.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0600u);
+}
+
+TEST_F(CacheTest, PlantedEntriesAtTheTemporaryNameAreRefusedNotFollowed) {
+  const fs::path victim = dir_.path() / "victim";
+  write_file(victim, "precious");
+  write_file(cache_, "old");
+  // A symbolic link, a second hard link and a FIFO: none may be written through.
+  const std::function<void()> plant[] = {
+      [&] { fs::create_symlink(victim, temporary()); },
+      [&] { fs::create_hard_link(victim, temporary()); },
+      [&] { ASSERT_EQ(::mkfifo(temporary().c_str(), 0600), 0); },
+  };
+  for (const auto& put : plant) {
+    put();
+    EXPECT_FALSE(write_cache(cache_, "new"));
+    EXPECT_EQ(read_file(victim), "precious");
+    EXPECT_EQ(read_file(cache_), "old");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(temporary())));
+  }
+}
+
+TEST_F(CacheTest, AFailedRenameKeepsTheOldCacheAndRemovesTheTemporary) {
+  fs::create_directory(cache_);
+  write_file(cache_ / "inside", "x");
+  EXPECT_FALSE(write_cache(cache_, "new"));
+  EXPECT_FALSE(fs::exists(temporary()));
+  EXPECT_TRUE(fs::is_directory(cache_));
+  EXPECT_FALSE(write_cache(dir_.path() / "missing" / "c.out", "new"));
+}
+
+TEST_F(CacheTest, ReadsAtMostTheFirst65536BytesCleaned) {
+  EXPECT_EQ(read_cache(cache_), std::nullopt);
+  write_file(cache_, "shown\r\n");
+  EXPECT_EQ(read_cache(cache_), "shown");
+  write_file(cache_, std::string(65535, 'a') + "\n\n" + "tail");
+  EXPECT_EQ(read_cache(cache_), std::string(65535, 'a'));
+  write_file(cache_, "\n\n");
+  EXPECT_EQ(read_cache(cache_), std::nullopt);
+}
+
+TEST_F(CacheTest, ReadingAFifoOrDirectoryGivesNothingAtOnce) {
+  ASSERT_EQ(::mkfifo(cache_.c_str(), 0600), 0);
+  EXPECT_EQ(read_cache(cache_), std::nullopt);
+  fs::remove(cache_);
+  fs::create_directory(cache_);
+  EXPECT_EQ(read_cache(cache_), std::nullopt);
+}
+
+}  // namespace
+}  // namespace kestrum::statusline

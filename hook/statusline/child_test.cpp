@@ -1,0 +1,217 @@
+#include "hook/statusline/child.hpp"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <thread>
+
+#include "hook/statusline/statusline.hpp"
+#include "tests/support/process.hpp"
+
+namespace kestrum::statusline {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using kestrum::testing::count_open_fds;
+using kestrum::testing::TempDir;
+
+Command shell(const std::string& script) {
+  return Command{"/bin/sh", {"-c", script}, {}, false};
+}
+
+ChildHandle start(const Command& command, std::string_view input = {}) {
+  auto child = spawn_with_input(command, input);
+  if (!child || !*child) throw std::runtime_error("not started: " + command.args.back());
+  return std::move(**child);
+}
+
+std::optional<std::string> run_for(const std::string& script, std::chrono::milliseconds within,
+                                   std::string_view input = {}) {
+  auto output = wait_for_output(start(shell(script), input), Clock::now() + within, true);
+  if (!output) throw std::runtime_error("thread refused");
+  return *output;
+}
+
+// Gone, or a zombie nobody has reaped yet: either way it runs no more.
+bool process_gone(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;
+  const auto close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
+}
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds within = 3s) {
+  const auto until = Clock::now() + within;
+  while (!condition()) {
+    if (Clock::now() > until) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+TEST(SpawnTest, FeedsInputAndCollectsCleanedOutput) {
+  EXPECT_EQ(run_for("cat", 4s, "hello\r\n\n"), "hello");
+  EXPECT_EQ(run_for("cat", 4s), std::nullopt);  // empty input: end of input at once
+  EXPECT_EQ(run_for("echo out; exit 3", 4s), "out");
+  EXPECT_EQ(run_for("printf '\\377ok\\n'", 4s), "\xEF\xBF\xBDok");
+  EXPECT_EQ(run_for("printf '\\n\\r\\n'", 4s), std::nullopt);
+}
+
+TEST(SpawnTest, ACommandClosingItsInputEarlyCostsTheWriterNoSignal) {
+  // Far more than a pipe holds, while this process keeps SIGPIPE at its default action.
+  EXPECT_EQ(run_for("head -c 3", 4s, std::string(4 << 20, 'x')), "xxx");
+}
+
+TEST(SpawnTest, ChangesTheEnvironmentOverTheInheritedOne) {
+  ::setenv("KESTRUM_TEST_INHERITED", "kept", 1);
+  ::setenv("KESTRUM_TEST_CHANGED", "old", 1);
+  Command command =
+      shell("echo \"$KESTRUM_TEST_INHERITED $KESTRUM_TEST_CHANGED $KESTRUM_TEST_NEW\"");
+  command.env_changes = {{"KESTRUM_TEST_CHANGED", "new"}, {"KESTRUM_TEST_NEW", "added"}};
+  const auto output = wait_for_output(start(command), Clock::now() + 4s, true);
+  ASSERT_TRUE(output.has_value());
+  EXPECT_EQ(*output, std::optional<std::string>("kept new added"));
+  ::unsetenv("KESTRUM_TEST_INHERITED");
+  ::unsetenv("KESTRUM_TEST_CHANGED");
+}
+
+TEST(SpawnTest, ChildLeadsItsOwnGroupWithDefaultSigpipeAndNoStandardError) {
+  const auto previous = ::signal(SIGPIPE, SIG_IGN);
+  const auto output = run_for(
+      "echo $$ $(cut -d' ' -f5 /proc/$$/stat) $(readlink /proc/$$/fd/2) "
+      "$(sed -n 's/^SigIgn:\\s*//p' /proc/$$/status)",
+      4s);
+  ::signal(SIGPIPE, previous);
+  ASSERT_TRUE(output.has_value());
+  std::istringstream words(*output);
+  std::string pid, group, error_target, ignored;
+  words >> pid >> group >> error_target >> ignored;
+  EXPECT_EQ(group, pid);
+  EXPECT_NE(group, std::to_string(::getpgrp()));
+  EXPECT_EQ(error_target, "/dev/null");
+  EXPECT_EQ(std::stoull(ignored, nullptr, 16) & (1ull << (SIGPIPE - 1)), 0u) << ignored;
+}
+
+TEST(SpawnTest, ACommandThatCannotStartGivesNothing) {
+  auto child = spawn_with_input(Command{"/nonexistent/program", {}, {}, false}, "input");
+  ASSERT_TRUE(child.has_value());
+  EXPECT_FALSE(child->has_value());
+}
+
+TEST(WaitTest, WithoutKillingATimedOutChildGoesOn) {
+  ChildHandle child = start(shell("sleep 30"));
+  const auto pid = static_cast<pid_t>(child.pid());
+  EXPECT_EQ(*wait_for_output(std::move(child), Clock::now() + 100ms, false), std::nullopt);
+  EXPECT_EQ(::kill(pid, 0), 0);
+  ::kill(-pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+}
+
+TEST(ChildHandleTest, DroppingAHandleKillsOnlyForegroundChildren) {
+  pid_t foreground = 0;
+  {
+    ChildHandle child = start(shell("sleep 30"));
+    foreground = static_cast<pid_t>(child.pid());
+  }
+  EXPECT_TRUE(process_gone(foreground));
+  EXPECT_EQ(::waitpid(foreground, nullptr, WNOHANG), -1);  // already reaped
+
+  Command background = shell("sleep 30");
+  background.background = true;
+  pid_t kept = 0;
+  {
+    ChildHandle child = start(background);
+    kept = static_cast<pid_t>(child.pid());
+  }
+  EXPECT_EQ(::kill(kept, 0), 0);
+  ::kill(-kept, SIGKILL);
+  ::waitpid(kept, nullptr, 0);
+}
+
+TEST(ChildHandleTest, LeavesNoDescriptorBehind) {
+  const int before = count_open_fds();
+  run_for("cat", 4s, std::string(1 << 20, 'x'));
+  run_for("exec 0<&-; echo ok", 4s, std::string(1 << 20, 'x'));
+  run_for("sleep 30", 100ms, "x");
+  { ChildHandle dropped = start(shell("sleep 30"), "x"); }
+  auto missing = spawn_with_input(Command{"/nonexistent", {}, {}, false}, "x");
+  // The worker threads close their ends as they finish.
+  EXPECT_TRUE(eventually([&] { return count_open_fds() == before; })) << count_open_fds();
+}
+
+#if defined(__linux__)  // the default thread attributes can only be changed here
+
+// Makes every new thread need a stack the system will not give; the child process that
+// posix_spawn starts does not depend on it.
+void refuse_new_threads() {
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, std::size_t{1} << 44);
+  pthread_setattr_default_np(&attributes);
+  pthread_attr_destroy(&attributes);
+  std::ifstream statm("/proc/self/statm");
+  std::size_t pages = 0;
+  statm >> pages;
+  const rlim_t room = pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{256} << 20);
+  const rlimit limit{room, room};
+  ::setrlimit(RLIMIT_AS, &limit);
+}
+
+// Runs `body` in a forked copy of this process, whose exit status reports the verdict.
+void in_forked_process(const std::function<bool()>& body) {
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    refuse_new_threads();
+    ::_exit(body() ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+bool no_child_left() {
+  return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
+}
+
+TEST(ThreadRefusalTest, ARefusedWriterIsAnInternalFailureAndTheChildIsReaped) {
+  in_forked_process([] {
+    auto child = spawn_with_input(shell("sleep 30"), "input");
+    return !child.has_value() && no_child_left();
+  });
+}
+
+TEST(ThreadRefusalTest, ARefusedReaderIsAnInternalFailureAndTheChildIsReaped) {
+  in_forked_process([] {
+    auto child = spawn_with_input(shell("sleep 30"), "");
+    if (!child || !*child) return false;
+    auto output = wait_for_output(std::move(**child), Clock::now() + 5s, true);
+    return !output.has_value() && no_child_left();
+  });
+}
+
+TEST(ThreadRefusalTest, TheSupervisorStillReleasesItsLock) {
+  TempDir dir;
+  const fs::path lock = dir.path() / "s.lock", cache = dir.path() / "s.out";
+  in_forked_process([&] {
+    Env env;
+    env.user_statusline = "echo hi";
+    const Outcome outcome =
+        supervise({"statusline-user", "--out", cache.string(), "--lock", lock.string()}, "{}", env);
+    return !outcome.out && outcome.status == 0 && no_child_left();
+  });
+  EXPECT_FALSE(fs::exists(lock));
+  EXPECT_FALSE(fs::exists(cache));
+}
+
+#endif
+
+}  // namespace
+}  // namespace kestrum::statusline

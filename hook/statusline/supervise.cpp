@@ -1,0 +1,57 @@
+#include <filesystem>
+#include <optional>
+
+#include "hook/statusline/cache.hpp"
+#include "hook/statusline/cap.hpp"
+#include "hook/statusline/child.hpp"
+#include "hook/statusline/lock.hpp"
+#include "hook/statusline/statusline.hpp"
+
+namespace kestrum::statusline {
+namespace {
+
+// The word after the first occurrence of `name`; an option that ends the words has none.
+std::optional<std::filesystem::path> option_value(const std::vector<std::string>& args,
+                                                  std::string_view name) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != name) continue;
+    if (i + 1 == args.size()) return std::nullopt;
+    return std::filesystem::path(args[i + 1]);
+  }
+  return std::nullopt;
+}
+
+// The user's command under the cap; nothing when it fails to start, outlives the cap or
+// prints only line ends.
+std::expected<std::optional<std::string>, ThreadRefused> run_capped(const std::string& command,
+                                                                    std::string_view input) {
+  const auto cap = cap_from_environment();
+  auto child = spawn_with_input(Command{"/bin/sh", {"-c", command}, {}, false}, input);
+  if (!child) return std::unexpected(child.error());
+  if (!*child) return std::nullopt;
+  return wait_for_output(std::move(**child), Clock::now() + cap, true);
+}
+
+}  // namespace
+
+Outcome supervise(const std::vector<std::string>& args, std::string_view input, const Env& env) {
+  if (!env.user_statusline) return Outcome::empty();
+  const auto cache = option_value(args, "--out");
+  const auto lock_path = option_value(args, "--lock");
+
+  std::optional<Lock> lock;
+  if (lock_path) {
+    auto acquired = acquire_lock(*lock_path);
+    if (!acquired) return Outcome::empty();  // another supervisor is at work
+    lock = std::move(*acquired);
+  }
+
+  auto output = run_capped(*env.user_statusline, input);
+  if (!output) return Outcome::empty();  // internal failure; the lock goes with `lock`
+  if (cache && *output) write_cache(*cache, **output);
+  // The cache is complete and the lock gone before anything is printed.
+  lock.reset();
+  return *output ? Outcome::output(std::move(**output)) : Outcome::empty();
+}
+
+}  // namespace kestrum::statusline

@@ -1,0 +1,33 @@
+// The usage figures of Claude Code's status JSON, forwarded to the app at each refresh.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "hook/env.hpp"
+#include "hook/json.hpp"
+#include "hook/statusline/statusline.hpp"
+
+namespace kestrum::statusline {
+
+// The longest the report may hold up the status line.
+inline constexpr std::chrono::milliseconds kReportLimit{300};
+
+// The "usage_report" params taken from the status document; empty when nothing qualifies.
+Json build_usage_report(const Json& status);
+
+// A model string made safe to show: control, zero-width and bidirectional-override
+// characters removed, white space trimmed, at most 64 characters; nothing if empty.
+std::optional<std::string> clean_label(const Json* value);
+
+// Best effort: sends nothing without HOME, a session, usable figures or a token, and
+// reports no failure.
+void report_usage(const std::optional<SessionPaths>& session, const Json& status, const Env& env);
+
+// The notification itself, bounded by `limit` from connecting to the last byte written.
+void send_usage_notification(const std::filesystem::path& socket, const Json& identity,
+                             const Json& params, std::chrono::nanoseconds limit);
+
+}  // namespace kestrum::statusline
