@@ -25,14 +25,7 @@ BackgroundProcess::BackgroundProcess(const std::filesystem::path& program,
   err_file_ = output_dir / (stem + ".err");
   int in[2];
   if (::pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  std::vector<std::string> argv_s{program.string()};
-  argv_s.insert(argv_s.end(), options.args.begin(), options.args.end());
-  std::vector<std::string> env_s = environment_of(options);
-  std::vector<char*> argv, envp;
-  for (auto& s : argv_s) argv.push_back(s.data());
-  for (auto& s : env_s) envp.push_back(s.data());
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
+  ExecImage image(program, options);
   pid_ = ::fork();
   if (pid_ == 0) {
     ::dup2(in[0], 0);
@@ -41,7 +34,7 @@ BackgroundProcess::BackgroundProcess(const std::filesystem::path& program,
     ::dup2(out, 1);
     ::dup2(err, 2);
     if (options.cwd && ::chdir(options.cwd->c_str()) != 0) ::_exit(120);
-    ::execve(argv[0], argv.data(), envp.data());
+    ::execve(image.argv[0], image.argv.data(), image.envp.data());
     ::_exit(121);
   }
   ::close(in[0]);

@@ -34,19 +34,22 @@ std::vector<std::string> environment_of(const RunOptions& options) {
   return entries;
 }
 
+ExecImage::ExecImage(const fs::path& program, const RunOptions& options)
+    : entries(environment_of(options)) {
+  words.push_back(program.string());
+  words.insert(words.end(), options.args.begin(), options.args.end());
+  for (auto& s : words) argv.push_back(s.data());
+  for (auto& s : entries) envp.push_back(s.data());
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+}
+
 RunResult run_program(const fs::path& program, const RunOptions& options) {
   int in[2], out[2], err[2];
   if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) {
     throw std::runtime_error("pipe");
   }
-  std::vector<std::string> argv_s{program.string()};
-  argv_s.insert(argv_s.end(), options.args.begin(), options.args.end());
-  std::vector<std::string> env_s = environment_of(options);
-  std::vector<char*> argv, envp;
-  for (auto& s : argv_s) argv.push_back(s.data());
-  for (auto& s : env_s) envp.push_back(s.data());
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
+  ExecImage image(program, options);
 
   const auto start = Clock::now();
   const pid_t pid = ::fork();
@@ -60,7 +63,7 @@ RunResult run_program(const fs::path& program, const RunOptions& options) {
     ::dup2(err[1], 2);
     ::setpgid(0, 0);
     if (options.cwd && ::chdir(options.cwd->c_str()) != 0) ::_exit(120);
-    ::execve(argv[0], argv.data(), envp.data());
+    ::execve(image.argv[0], image.argv.data(), image.envp.data());
     ::_exit(121);
   }
   ::close(in[0]);

@@ -36,6 +36,15 @@ RunResult run_program(const std::filesystem::path& program, const RunOptions& op
 // "NAME=value" entries of the environment the options describe.
 std::vector<std::string> environment_of(const RunOptions& options);
 
+// The argument and environment arrays execve takes, built before forking.
+struct ExecImage {
+  ExecImage(const std::filesystem::path& program, const RunOptions& options);
+  ExecImage(const ExecImage&) = delete;
+  ExecImage& operator=(const ExecImage&) = delete;
+  std::vector<std::string> words, entries;
+  std::vector<char*> argv, envp;  // point into the two above, null-terminated
+};
+
 // A temporary directory removed with everything in it at the end of the scope.
 class TempDir {
  public:
