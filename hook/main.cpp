@@ -12,7 +12,6 @@
 #include "hook/event_table.hpp"
 #include "hook/outcome.hpp"
 #include "hook/run.hpp"
-#include "paths/utf8.hpp"
 
 namespace {
 
@@ -87,10 +86,6 @@ int main(int argc, char** argv) {
 
   kestrum::Outcome outcome;
   try {
-    // Claude Code passes only UTF-8 words; anything else is handled as an internal failure.
-    for (const std::string& word : args) {
-      if (!kestrum::is_valid_utf8(word)) finish(guard_outcome());
-    }
     const std::string input = read_input();
     const kestrum::Env env = kestrum::Env::from_process();
     outcome = kestrum::run(args, input, env);

@@ -45,6 +45,9 @@ ExecImage::ExecImage(const fs::path& program, const RunOptions& options)
 }
 
 RunResult run_program(const fs::path& program, const RunOptions& options) {
+  // A program that leaves its input unread must not end the caller.
+  static const bool sigpipe_ignored = (::signal(SIGPIPE, SIG_IGN), true);
+  (void)sigpipe_ignored;
   int in[2], out[2], err[2];
   if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) {
     throw std::runtime_error("pipe");
