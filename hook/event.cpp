@@ -29,9 +29,9 @@ Json tool_input_copy(const Json& event) {
 }
 
 bool is_session_event(std::string_view name) {
-  static constexpr std::string_view kNames[] = {"SessionStart",  "SessionEnd",   "Stop",
-                                                "StopFailure",   "SubagentStart", "SubagentStop",
-                                                "Notification",  "PostToolUse"};
+  static constexpr std::string_view kNames[] = {"SessionStart", "SessionEnd",    "Stop",
+                                                "StopFailure",  "SubagentStart", "SubagentStop",
+                                                "Notification", "PostToolUse"};
   return std::ranges::find(kNames, name) != std::end(kNames);
 }
 
@@ -64,7 +64,9 @@ void write_canonical(const Json& value, std::string& out) {
 
 }  // namespace
 
-Json parse_event(std::string_view input) { return parse_json(input).value_or(Json(nullptr)); }
+Json parse_event(std::string_view input) {
+  return parse_json(input).value_or(Json(nullptr));
+}
 
 std::optional<std::string> event_session_id(const Json& event) {
   const std::string* id = string_member(event, "session_id");
@@ -107,12 +109,8 @@ std::optional<Json> identity_object(const Json& event, std::string_view session_
     return std::nullopt;
   }
   Json identity = {
-      {"config_dir", config_dir},
-      {"cwd", std::move(cwd)},
-      {"pid", env.reported_pid()},
-      {"protocol_version", 0u},
-      {"role", "hook"},
-      {"session_id", session_id},
+      {"config_dir", config_dir},   {"cwd", std::move(cwd)}, {"pid", env.reported_pid()},
+      {"protocol_version", 0u},     {"role", "hook"},        {"session_id", session_id},
       {"token", std::move(*token)},
   };
   if (env.launch_token) identity["launch_token"] = *env.launch_token;
@@ -134,7 +132,8 @@ std::string canonical_json(const Json& value) {
 
 Json method_params(std::string_view event_name, const Json& event, std::string_view config_dir) {
   Json params = Json::object();
-  for (const char* name : {"session_id", "prompt_id", "cwd", "permission_mode", "transcript_path"}) {
+  for (const char* name :
+       {"session_id", "prompt_id", "cwd", "permission_mode", "transcript_path"}) {
     copy_string(params, event, name);
   }
   if (is_session_event(event_name)) {

@@ -67,7 +67,9 @@ kestrum::Outcome guard_outcome() {
 }
 
 // Reports nothing: an exception escaping a worker thread ends the run like a caught one.
-[[noreturn]] void silent_terminate() { finish(guard_outcome()); }
+[[noreturn]] void silent_terminate() {
+  finish(guard_outcome());
+}
 
 }  // namespace
 

@@ -20,6 +20,8 @@ struct Outcome {
 
 inline constexpr std::string_view kConfigErrorText = "kestrum hook 설정 오류";
 
-inline Outcome config_error() { return Outcome::blocked(std::string(kConfigErrorText)); }
+inline Outcome config_error() {
+  return Outcome::blocked(std::string(kConfigErrorText));
+}
 
 }  // namespace kestrum

@@ -44,7 +44,8 @@ TEST(Sha256Test, MatchesPublishedVectors) {
 }
 
 TEST(MarkerFileNameTest, IsAlways64HexDigits) {
-  for (const std::string& id : std::vector<std::string>{"", "a/b c", std::string(5000, 'x'), std::string("\0z", 2)}) {
+  for (const std::string& id :
+       std::vector<std::string>{"", "a/b c", std::string(5000, 'x'), std::string("\0z", 2)}) {
     const std::string name = marker_file_name(id);
     EXPECT_EQ(name.size(), 64u);
     EXPECT_EQ(name.find_first_not_of("0123456789abcdef"), std::string::npos);

@@ -7,7 +7,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-Profile profile(std::string_view name) { return *Profile::create(name); }
+Profile profile(std::string_view name) {
+  return *Profile::create(name);
+}
 
 TEST(ProfileTest, AcceptsOnlyShortLowercaseNames) {
   for (std::string_view name : {"kestrum", "a", "-", "work-2", "abcdefghijkl"}) {
@@ -77,8 +79,7 @@ TEST(ProfilePathsTest, PerSessionFilesShareOneHashedName) {
 
 TEST(PathsErrorTest, RendersForTheLaunchersNotice) {
   EXPECT_EQ(describe(PathsError::missing_arg()), "MissingProfileArg");
-  EXPECT_EQ(describe(PathsError::invalid_name("Work")),
-            "InvalidProfileName(\"Work\")");
+  EXPECT_EQ(describe(PathsError::invalid_name("Work")), "InvalidProfileName(\"Work\")");
   EXPECT_EQ(describe(PathsError::invalid_name("a\"b\\c\n")),
             "InvalidProfileName(\"a\\\"b\\\\c\\n\")");
   EXPECT_EQ(describe(PathsError::too_long("/x/run/k.sock", 110)),

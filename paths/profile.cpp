@@ -5,7 +5,9 @@
 namespace kestrum {
 namespace {
 
-bool is_profile_byte(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'; }
+bool is_profile_byte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+}
 
 // Text between double quotes, with backslash, quote and control characters escaped.
 std::string quote_for_display(std::string_view text) {

@@ -15,9 +15,9 @@ enum class PathsErrorKind { InvalidProfileName, MissingProfileArg, SocketPathToo
 
 struct PathsError {
   PathsErrorKind kind;
-  std::string name;             // InvalidProfileName: the rejected name
-  std::filesystem::path path;   // SocketPathTooLong: the socket path formed
-  std::size_t bytes = 0;        // SocketPathTooLong: its length
+  std::string name;            // InvalidProfileName: the rejected name
+  std::filesystem::path path;  // SocketPathTooLong: the socket path formed
+  std::size_t bytes = 0;       // SocketPathTooLong: its length
 
   static PathsError invalid_name(std::string_view name) {
     return {PathsErrorKind::InvalidProfileName, std::string(name), {}, 0};

@@ -15,7 +15,10 @@ TEST(Utf8Test, ValidatesSequences) {
 }
 
 TEST(Utf8Test, ReplacesEachInvalidSequenceOnce) {
-  EXPECT_EQ(to_utf8_lossy("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(to_utf8_lossy("a\xFF"
+                          "b"),
+            "a\xEF\xBF\xBD"
+            "b");
   // A truncated three-byte sequence is one replacement, not two.
   EXPECT_EQ(to_utf8_lossy("\xE2\x82z"), "\xEF\xBF\xBDz");
   EXPECT_EQ(to_utf8_lossy("\xC0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD");
@@ -24,7 +27,7 @@ TEST(Utf8Test, ReplacesEachInvalidSequenceOnce) {
 
 TEST(Utf8Test, TrimsUnicodeWhiteSpace) {
   EXPECT_EQ(trim_unicode_whitespace(" \t\n tok en\r\n "), "tok en");
-  EXPECT_EQ(trim_unicode_whitespace("\xE3\x80\x80x\xC2\xA0"), "x");  // ideographic space, NBSP
+  EXPECT_EQ(trim_unicode_whitespace("\xE3\x80\x80x\xC2\xA0"), "x");      // ideographic space, NBSP
   EXPECT_EQ(trim_unicode_whitespace("\xE2\x80\x8Bx"), "\xE2\x80\x8Bx");  // zero width is not space
   EXPECT_EQ(trim_unicode_whitespace("   "), "");
 }

@@ -1,0 +1,131 @@
+// The hook program as Claude Code runs it, without an app to talk to.
+#include <gtest/gtest.h>
+
+#include "tests/support/process.hpp"
+
+namespace kestrum::testing {
+namespace {
+
+constexpr std::string_view kConfigError = "kestrum hook 설정 오류\n";
+constexpr std::string_view kOnHold =
+    "kestrum is not running, so this action from a colleague's request is on hold. Ask the "
+    "user to open kestrum.\n";
+
+class HookEntryTest : public ::testing::Test {
+ protected:
+  RunResult hook(std::vector<std::string> args, std::string input = "") {
+    RunOptions options;
+    options.args = std::move(args);
+    options.input = std::move(input);
+    options.env = env_;
+    return run_program(KESTRUM_HOOK_BIN, options);
+  }
+  void expect_silent(const RunResult& r) {
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+  }
+  void expect_blocked(const RunResult& r, std::string_view text) {
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, text);
+  }
+
+  TempDir home_;
+  AppLayout app_{home_.path()};
+  std::map<std::string, std::string> env_{{"HOME", home_.path().string()},
+                                          {"PATH", "/usr/bin:/bin"}};
+};
+
+TEST_F(HookEntryTest, VersionIsTheOnlyWordThatPrints) {
+  RunOptions options;
+  options.args = {"--version"};
+  options.hold_stdin_open = true;  // it must not wait for input
+  options.timeout = std::chrono::seconds(10);
+  const RunResult r = run_program(KESTRUM_HOOK_BIN, options);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "kestrum-hook 0.1.0\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_LT(r.elapsed, std::chrono::seconds(5));
+
+  expect_silent(hook({"--version", "x"}));
+  expect_silent(hook({}));
+  expect_silent(hook({"pretooluse"}));
+  expect_silent(hook({"Unknown", "--profile"}));
+}
+
+TEST_F(HookEntryTest, ConfigurationProblemsHoldOnlyBlockingEvents) {
+  expect_blocked(hook({"PreToolUse", "--profile"}), kConfigError);
+  expect_blocked(hook({"ConfigChange", "--profile=Work"}), kConfigError);
+  expect_blocked(hook({"PreToolUse", "--profile="}), kConfigError);
+  expect_silent(hook({"Stop", "--profile"}));
+  expect_silent(hook({"SessionStart", "--profile", "a_b"}));
+  expect_silent(hook({"PermissionRequest", "--profile"}));
+
+  env_.erase("HOME");
+  expect_blocked(hook({"ConfigChange"}), kConfigError);
+  expect_silent(hook({"SessionStart"}));
+}
+
+TEST_F(HookEntryTest, SocketPathTooLongIsAConfigurationProblem) {
+  env_["HOME"] = "/" + std::string(60, 'h');
+  expect_blocked(hook({"PreToolUse"}, R"({"session_id":"s"})"), kConfigError);
+  expect_silent(hook({"PostToolUse"}, R"({"session_id":"s"})"));
+}
+
+TEST_F(HookEntryTest, WithoutTheAppRemoteSessionsAreHeld) {
+  const std::string event = R"({"session_id":"remote-1","tool_name":"Bash","tool_input":{}})";
+  expect_silent(hook({"PreToolUse"}, event));
+  write_file(app_.remote_marker("remote-1"), "");
+  expect_blocked(hook({"PreToolUse"}, event), kOnHold);
+  expect_blocked(hook({"ConfigChange"}, event), kOnHold);
+  expect_silent(hook({"PermissionRequest"}, event));
+  expect_silent(hook({"UserPromptSubmit"}, event));
+}
+
+TEST_F(HookEntryTest, WithoutASessionBlockingEventsAreHeld) {
+  expect_blocked(hook({"PreToolUse"}, "not json"), kOnHold);
+  expect_blocked(hook({"ConfigChange"}, R"({"session_id":""})"), kOnHold);
+  expect_silent(hook({"Stop"}, "not json"));
+}
+
+TEST_F(HookEntryTest, ClosedStandardInputReadsAsEmpty) {
+  RunOptions options;
+  options.args = {"PreToolUse"};
+  options.env = env_;
+  options.close_stdin = true;
+  expect_blocked(run_program(KESTRUM_HOOK_BIN, options), kOnHold);
+}
+
+TEST_F(HookEntryTest, InputIsCutAtEightMebibytes) {
+  constexpr std::size_t kLimit = 8 * 1024 * 1024;
+  const std::string head = R"({"session_id":"s","pad":")";
+  std::string exact = head + std::string(kLimit - head.size() - 2, 'x') + "\"}";
+  ASSERT_EQ(exact.size(), kLimit);
+  // Cut exactly at the limit the event is whole: a local session, let through.
+  expect_silent(hook({"PreToolUse"}, exact + "trailing garbage beyond the limit"));
+  // One byte more and the document is cut short: no session, held.
+  std::string over = head + std::string(kLimit - head.size() - 1, 'x') + "\"}";
+  expect_blocked(hook({"PreToolUse"}, over), kOnHold);
+}
+
+TEST_F(HookEntryTest, ArgumentsThatAreNotUtf8EndInAnOrderlyWay) {
+  expect_blocked(hook({"PreToolUse", "--profile", "\xFF"}), kConfigError);
+  expect_blocked(hook({"ConfigChange", "\xC0\x80"}), kConfigError);
+  expect_silent(hook({"\xFF"}));
+  expect_silent(hook({"Stop", "\xFF"}));
+}
+
+TEST_F(HookEntryTest, HostileInputNeverCrashes) {
+  for (const std::string& input :
+       {std::string(2'000'000, '['), std::string(3'000'000, '{'), std::string("\0\0\xFF", 3),
+        std::string(R"({"session_id":"s","tool_input":)") + std::string(100000, '[')}) {
+    const RunResult r = hook({"PreToolUse"}, input);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_TRUE(r.status == 0 || r.status == 2);
+    EXPECT_TRUE(r.err.empty() || r.err == kOnHold);
+  }
+}
+
+}  // namespace
+}  // namespace kestrum::testing

@@ -19,7 +19,8 @@ std::optional<ProcInfo> info(std::uint32_t pid) {
   const int got = proc_pidinfo(static_cast<int>(pid), PROC_PIDTBSDINFO, 0, &bsd, sizeof bsd);
   if (got != static_cast<int>(sizeof bsd)) return std::nullopt;
   std::array<char, 4096> buf{};
-  const int n = proc_pidpath(static_cast<int>(pid), buf.data(), static_cast<std::uint32_t>(buf.size()));
+  const int n =
+      proc_pidpath(static_cast<int>(pid), buf.data(), static_cast<std::uint32_t>(buf.size()));
   if (n < 1) return std::nullopt;
   const std::size_t used = std::min(static_cast<std::size_t>(n), buf.size());
   auto name = exe_name_of(std::string_view(buf.data(), used));

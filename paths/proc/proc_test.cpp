@@ -37,7 +37,9 @@ TEST(PeerPidTest, SocketPairPeerIsThisProcess) {
   EXPECT_EQ(peer_pid(fds[0]), std::nullopt);  // closed
 }
 
-TEST(DesktopPidTest, NothingWithoutADesktopAncestor) { EXPECT_EQ(desktop_pid(), std::nullopt); }
+TEST(DesktopPidTest, NothingWithoutADesktopAncestor) {
+  EXPECT_EQ(desktop_pid(), std::nullopt);
+}
 
 TEST(CurrentExeTest, NamesThisTest) {
   const auto exe = current_exe();

@@ -1,4 +1,4 @@
-#include "tests/support/process.hpp"
+#include "testing/process/process.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -27,8 +27,16 @@ RunResult run_program(const fs::path& program, const RunOptions& options) {
   }
   std::vector<std::string> argv_s{program.string()};
   argv_s.insert(argv_s.end(), options.args.begin(), options.args.end());
+  std::map<std::string, std::string> env = options.env;
+  if (options.inherit_env) {
+    for (char** e = environ; *e; ++e) {
+      const std::string_view entry(*e);
+      const std::size_t eq = entry.find('=');
+      if (eq != std::string_view::npos) env.emplace(entry.substr(0, eq), entry.substr(eq + 1));
+    }
+  }
   std::vector<std::string> env_s;
-  for (const auto& [k, v] : options.env) env_s.push_back(k + "=" + v);
+  for (const auto& [k, v] : env) env_s.push_back(k + "=" + v);
   std::vector<char*> argv, envp;
   for (auto& s : argv_s) argv.push_back(s.data());
   for (auto& s : env_s) envp.push_back(s.data());
@@ -57,7 +65,7 @@ RunResult run_program(const fs::path& program, const RunOptions& options) {
   RunResult result;
   std::string_view pending = options.input;
   int in_fd = in[1];
-  if (pending.empty()) {
+  if (pending.empty() && !options.hold_stdin_open) {
     ::close(in_fd);
     in_fd = -1;
   } else {
@@ -72,7 +80,8 @@ RunResult run_program(const fs::path& program, const RunOptions& options) {
       ::kill(pid, SIGKILL);
       killed = true;
     }
-    pollfd fds[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {in_fd, POLLOUT, 0}};
+    const int poll_in = pending.empty() ? -1 : in_fd;
+    pollfd fds[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {poll_in, POLLOUT, 0}};
     ::poll(fds, 3, 50);
     for (int i = 0; i < 2; ++i) {
       int& fd = i == 0 ? out_fd : err_fd;
@@ -89,7 +98,8 @@ RunResult run_program(const fs::path& program, const RunOptions& options) {
     if (in_fd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
       const ssize_t n = ::write(in_fd, pending.data(), pending.size());
       if (n > 0) pending.remove_prefix(static_cast<std::size_t>(n));
-      if ((n < 0 && errno != EAGAIN && errno != EINTR) || pending.empty()) {
+      if ((n < 0 && errno != EAGAIN && errno != EINTR) ||
+          (pending.empty() && !options.hold_stdin_open)) {
         ::close(in_fd);
         in_fd = -1;
       }
@@ -116,7 +126,8 @@ TempDir::~TempDir() {
   // Undo permission changes a test may have made before removing.
   for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it);
        it.increment(ec)) {
-    if (it->is_directory(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    if (it->is_directory(ec))
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
   fs::remove_all(path_, ec);
 }
@@ -131,7 +142,9 @@ AppLayout::AppLayout(const fs::path& home_dir, const std::string& profile) : hom
   fs::create_directories(profile_dir / "remote");
 }
 
-void AppLayout::write_token(const std::string& text) const { write_file(token, text); }
+void AppLayout::write_token(const std::string& text) const {
+  write_file(token, text);
+}
 
 fs::path AppLayout::remote_marker(const std::string& session_id) const {
   return profile_dir / "remote" / sha256_hex(session_id);
