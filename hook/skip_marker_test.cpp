@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "hook/ownership.hpp"
-#include "tests/support/process.hpp"
+#include "testing/process/process.hpp"
 
 namespace kestrum::ownership {
 namespace {
