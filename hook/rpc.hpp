@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
@@ -23,6 +24,13 @@ enum class RpcError { Connect, Io, Timeout, Protocol };
 // "Connect", "Io", "Timeout" or "Protocol".
 std::string_view to_string(RpcError error);
 
+// The app's answers are small; a longer line is refused (`Protocol`) so that an app that
+// streams bytes without a line feed cannot grow the hook's memory for the whole wait.
+inline constexpr std::size_t kMaxLineBytes = 16 * 1024 * 1024;
+
+// now + limit on the monotonic clock, saturated instead of overflowing.
+Clock::time_point deadline_after(std::chrono::nanoseconds limit);
+
 // A greeted connection: reads through an 8,192-byte buffer from the socket, writes to a
 // close-on-exec duplicate of it. Both descriptors close with it.
 class AppConnection {
@@ -31,14 +39,21 @@ class AppConnection {
   int read_fd() const { return read_.get(); }
   int write_fd() const { return write_.get(); }
 
-  // One line, the line feed included (a last line may lack it).
+  // One line of valid UTF-8, the line feed included (a last line may lack it). Every
+  // receive is bounded by the time left, so the deadline bounds the whole line.
   std::expected<std::string, RpcError> read_line(Clock::time_point deadline);
 
  private:
+  static constexpr std::size_t kBufferBytes = 8192;
+
+  // Receives into the empty buffer; 0 bytes at the end of the stream.
+  std::expected<std::size_t, RpcError> fill(Clock::time_point deadline);
+
   UniqueFd read_;
   UniqueFd write_;
-  std::string buffer_;     // bytes received but not yet handed out
-  std::size_t start_ = 0;  // first unread byte of buffer_
+  std::string buffer_;     // kBufferBytes long once the first receive happens
+  std::size_t start_ = 0;  // received but not yet handed out: [start_, end_)
+  std::size_t end_ = 0;
 };
 
 std::expected<UniqueFd, RpcError> connect_with_timeout(const std::filesystem::path& socket_path,
