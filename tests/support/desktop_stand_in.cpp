@@ -79,10 +79,10 @@ void write_all(int fd, std::string_view bytes) {
   }
 }
 
-void append_file(const std::string& path, std::string_view bytes) {
+void write_file(const std::string& path, std::string_view bytes, int mode_flag) {
   if (path.empty()) return;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (fd < 0) fail("cannot write the record");
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | mode_flag, 0600);
+  if (fd < 0) fail("cannot write a file");
   [[maybe_unused]] const ssize_t n = ::write(fd, bytes.data(), bytes.size());
   ::close(fd);
 }
@@ -107,7 +107,7 @@ struct Client {
 };
 
 void answer_line(const Options& options, int fd, std::string_view line) {
-  append_file(options.record, std::string(line) + "\n");
+  write_file(options.record, std::string(line) + "\n", O_APPEND);
   if (!options.answer) return;
   const Json message = Json::parse(line, nullptr, false);
   if (!message.is_object() || !message.contains("id") || !message.contains("method")) return;
@@ -175,7 +175,7 @@ int serve_until_exit(const Options& options, int listener, pid_t child) {
 int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
   const Options options = parse_options(argc, argv);
-  append_file(options.pid_file, std::to_string(::getpid()));
+  write_file(options.pid_file, std::to_string(::getpid()), O_TRUNC);
   const int listener = options.socket.empty() ? -1 : listen_on(options.socket);
   const pid_t child = start(options);
   const int status = serve_until_exit(options, listener, child);
