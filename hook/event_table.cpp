@@ -25,6 +25,8 @@ constexpr std::array<EventKind, 13> kEvents{{
 
 }  // namespace
 
+std::span<const EventKind> all_events() { return kEvents; }
+
 const EventKind* find_event(std::string_view name) {
   for (const EventKind& e : kEvents) {
     if (e.name == name) return &e;

@@ -1,6 +1,7 @@
 // The hook events kestrum-hook answers, and what each sends to the app.
 #pragma once
 
+#include <span>
 #include <string_view>
 
 namespace kestrum {
@@ -13,6 +14,8 @@ struct EventKind {
   Delivery delivery;
   bool blocking;  // may answer with standard error and exit status 2
 };
+
+std::span<const EventKind> all_events();
 
 // Exact, case-sensitive match; nothing for any other word.
 const EventKind* find_event(std::string_view name);

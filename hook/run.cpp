@@ -8,13 +8,12 @@
 #include "hook/event_table.hpp"
 #include "hook/fallback.hpp"
 #include "hook/ownership.hpp"
+#include "hook/policy.hpp"
 #include "hook/profile_options.hpp"
 #include "hook/statusline/statusline.hpp"
 
 namespace kestrum {
 namespace {
-
-constexpr std::chrono::seconds kHumanDecisionLimit{615};
 
 Outcome run_event(const EventKind& kind, std::span<const std::string> options,
                   std::string_view input, const Env& env) {
@@ -42,7 +41,7 @@ Outcome run_event(const EventKind& kind, std::span<const std::string> options,
 
   std::chrono::nanoseconds limit = env.request_timeout;
   if (kind.name == "PermissionRequest") {
-    limit = std::max<std::chrono::nanoseconds>(limit, kHumanDecisionLimit);
+    limit = std::max<std::chrono::nanoseconds>(limit, kUserDecisionLimit);
   }
   return deliver_event({kind, *paths, session_id, params, *identity, limit, env});
 }

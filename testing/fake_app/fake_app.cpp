@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -21,15 +22,22 @@ namespace kestrum::testing {
 
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
+using namespace std::chrono_literals;
 
 struct FakeApp::State {
   mutable std::mutex mutex;
   mutable std::condition_variable changed;
-  std::map<std::string, Handler, std::less<>> script;
+  std::map<std::string, ConnectionHandler, std::less<>> script;
+  Observer observer;
   std::vector<Received> received;
   std::size_t accepted = 0;
   std::size_t closed = 0;
-  std::vector<std::thread> clients;
+  struct ClientThread {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  // A long-running server would otherwise keep every finished client's thread.
+  std::vector<ClientThread> clients;
   UniqueFd listener;
   // Readable once stop() has begun; every thread polls it beside its own descriptor.
   UniqueFd wake_read;
@@ -166,11 +174,16 @@ class Client {
 
  private:
   Json record(const std::string& line) {
-    Json message = parse_json(line).value_or(Json(nullptr));
-    std::lock_guard lock(state_->mutex);
-    state_->received.push_back({index_, line, message});
+    Received received{index_, line, parse_json(line).value_or(Json(nullptr))};
+    FakeApp::Observer observer;
+    {
+      std::lock_guard lock(state_->mutex);
+      state_->received.push_back(received);
+      observer = state_->observer;
+    }
+    if (observer) observer(received);
     state_->changed.notify_all();
-    return message;
+    return std::move(received.message);
   }
 
   // False once the connection is to be closed.
@@ -186,14 +199,14 @@ class Client {
   }
 
   Reply reply_for(const Json& message) const {
-    FakeApp::Handler handler;
+    FakeApp::ConnectionHandler handler;
     if (const std::string* method = string_member(message, "method")) {
       std::lock_guard lock(state_->mutex);
       if (auto it = state_->script.find(*method); it != state_->script.end()) {
         handler = it->second;
       }
     }
-    return handler ? handler(message) : default_reply(message);
+    return handler ? handler(message, index_) : default_reply(message);
   }
 
   std::shared_ptr<FakeApp::State> state_;
@@ -204,12 +217,26 @@ class Client {
 void accept_clients(const std::shared_ptr<FakeApp::State>& state) {
   while (wait_ready(*state, state->listener.get(), POLLIN)) {
     UniqueFd fd = accept_local(state->listener.get());
-    if (!fd) continue;
+    if (!fd) {
+      // Out of descriptors, say: wait a little rather than spin on a readable listener.
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) pause_for(*state, 10ms);
+      continue;
+    }
     set_nonblocking(fd.get());
     std::lock_guard lock(state->mutex);
+    std::erase_if(state->clients, [](FakeApp::State::ClientThread& c) {
+      if (!c.done->load()) return false;
+      c.thread.join();
+      return true;
+    });
     const std::size_t index = state->accepted++;
-    state->clients.emplace_back(
-        [client = std::make_shared<Client>(state, std::move(fd), index)] { client->serve(); });
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    auto client = std::make_shared<Client>(state, std::move(fd), index);
+    state->clients.push_back({std::thread([client, done] {
+                                client->serve();
+                                done->store(true);
+                              }),
+                              done});
     state->changed.notify_all();
   }
 }
@@ -241,9 +268,11 @@ void FakeApp::stop() {
   }
   acceptor_.join();
   // The acceptor has ended, so nobody adds clients any more.
-  for (std::thread& client : state_->clients) client.join();
+  for (State::ClientThread& client : state_->clients) client.thread.join();
   state_->clients.clear();
   state_->listener.reset();
+  state_->wake_read.reset();
+  state_->wake_write.reset();
   ::unlink(path_.c_str());
 }
 
@@ -252,8 +281,18 @@ void FakeApp::on(const std::string& method, Reply reply) {
 }
 
 void FakeApp::on(const std::string& method, Handler handler) {
+  on(method,
+     [handler = std::move(handler)](const Json& message, std::size_t) { return handler(message); });
+}
+
+void FakeApp::on(const std::string& method, ConnectionHandler handler) {
   std::lock_guard lock(state_->mutex);
   state_->script[method] = std::move(handler);
+}
+
+void FakeApp::observe(Observer observer) {
+  std::lock_guard lock(state_->mutex);
+  state_->observer = std::move(observer);
 }
 
 std::vector<Received> FakeApp::received() const {

@@ -40,6 +40,9 @@ struct Received {
 class FakeApp {
  public:
   using Handler = std::function<Reply(const Json& message)>;
+  // For answers that depend on which connection asked.
+  using ConnectionHandler = std::function<Reply(const Json& message, std::size_t connection)>;
+  using Observer = std::function<void(const Received& line)>;
 
   // Listens at once (a stale socket file at the path is replaced). Throws
   // std::system_error when the socket cannot be set up.
@@ -51,6 +54,10 @@ class FakeApp {
   // The answer to every later message with this "method".
   void on(const std::string& method, Reply reply);
   void on(const std::string& method, Handler handler);
+  void on(const std::string& method, ConnectionHandler handler);
+  // Called on the client's thread for every line, before it is answered; set it before
+  // clients connect.
+  void observe(Observer observer);
 
   std::vector<Received> received() const;
   std::vector<Json> messages() const;

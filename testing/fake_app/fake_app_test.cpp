@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "hook/local_socket.hpp"
 #include "hook/rpc.hpp"
 #include "tests/support/process.hpp"
 
@@ -33,7 +34,7 @@ TEST(FakeApp, AnswersByDefaultAndRecordsEachLine) {
   const std::string lines =
       "{\"id\":1,\"method\":\"hello\"}\n{\"id\":2,\"method\":\"x\"}\n"
       "{\"method\":\"n\"}\nnot json\n";
-  ASSERT_EQ(::send(fd.get(), lines.data(), lines.size(), MSG_NOSIGNAL),
+  ASSERT_EQ(send_no_sigpipe(fd.get(), lines.data(), lines.size()),
             static_cast<ssize_t>(lines.size()));
   ASSERT_TRUE(app.wait_for_messages(4, 4s));
   std::string answers;
@@ -58,7 +59,7 @@ TEST(FakeApp, StopClosesClientsAndReleasesEverything) {
     fd = connect_to(app.socket_path());
     ASSERT_TRUE(fd);
     const std::string hello = "{\"id\":1,\"method\":\"hello\"}\n";
-    ASSERT_GT(::send(fd.get(), hello.data(), hello.size(), MSG_NOSIGNAL), 0);
+    ASSERT_GT(send_no_sigpipe(fd.get(), hello.data(), hello.size()), 0);
     ASSERT_TRUE(app.wait_for_messages(1, 4s));
   }
   EXPECT_EQ(read_some(fd.get()), "");  // end of stream

@@ -20,13 +20,7 @@ namespace kestrum::testing {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-RunResult run_program(const fs::path& program, const RunOptions& options) {
-  int in[2], out[2], err[2];
-  if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) {
-    throw std::runtime_error("pipe");
-  }
-  std::vector<std::string> argv_s{program.string()};
-  argv_s.insert(argv_s.end(), options.args.begin(), options.args.end());
+std::vector<std::string> environment_of(const RunOptions& options) {
   std::map<std::string, std::string> env = options.env;
   if (options.inherit_env) {
     for (char** e = environ; *e; ++e) {
@@ -35,8 +29,19 @@ RunResult run_program(const fs::path& program, const RunOptions& options) {
       if (eq != std::string_view::npos) env.emplace(entry.substr(0, eq), entry.substr(eq + 1));
     }
   }
-  std::vector<std::string> env_s;
-  for (const auto& [k, v] : env) env_s.push_back(k + "=" + v);
+  std::vector<std::string> entries;
+  for (const auto& [k, v] : env) entries.push_back(k + "=" + v);
+  return entries;
+}
+
+RunResult run_program(const fs::path& program, const RunOptions& options) {
+  int in[2], out[2], err[2];
+  if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) {
+    throw std::runtime_error("pipe");
+  }
+  std::vector<std::string> argv_s{program.string()};
+  argv_s.insert(argv_s.end(), options.args.begin(), options.args.end());
+  std::vector<std::string> env_s = environment_of(options);
   std::vector<char*> argv, envp;
   for (auto& s : argv_s) argv.push_back(s.data());
   for (auto& s : env_s) envp.push_back(s.data());

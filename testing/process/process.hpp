@@ -33,6 +33,9 @@ struct RunOptions {
 
 RunResult run_program(const std::filesystem::path& program, const RunOptions& options);
 
+// "NAME=value" entries of the environment the options describe.
+std::vector<std::string> environment_of(const RunOptions& options);
+
 // A temporary directory removed with everything in it at the end of the scope.
 class TempDir {
  public:

@@ -1,0 +1,120 @@
+#include "testing/process/background.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace kestrum::testing {
+
+using Clock = std::chrono::steady_clock;
+
+BackgroundProcess::BackgroundProcess(const std::filesystem::path& program,
+                                     const RunOptions& options,
+                                     const std::filesystem::path& output_dir) {
+  static int counter = 0;
+  const std::string stem =
+      "process-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+  out_file_ = output_dir / (stem + ".out");
+  err_file_ = output_dir / (stem + ".err");
+  int in[2];
+  if (::pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  std::vector<std::string> argv_s{program.string()};
+  argv_s.insert(argv_s.end(), options.args.begin(), options.args.end());
+  std::vector<std::string> env_s = environment_of(options);
+  std::vector<char*> argv, envp;
+  for (auto& s : argv_s) argv.push_back(s.data());
+  for (auto& s : env_s) envp.push_back(s.data());
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::dup2(in[0], 0);
+    const int out = ::open(out_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(err_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    if (options.cwd && ::chdir(options.cwd->c_str()) != 0) ::_exit(120);
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(121);
+  }
+  ::close(in[0]);
+  input_ = in[1];
+}
+
+BackgroundProcess::~BackgroundProcess() {
+  close_input();
+  if (!result_ && pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    int status;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+}
+
+void BackgroundProcess::write_input(std::string_view text) {
+  while (input_ >= 0 && !text.empty()) {
+    const ssize_t n = ::write(input_, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+void BackgroundProcess::close_input() {
+  if (input_ >= 0) ::close(input_);
+  input_ = -1;
+}
+
+void BackgroundProcess::send_signal(int signal) {
+  if (!result_) ::kill(pid_, signal);
+}
+
+std::optional<RunResult> BackgroundProcess::wait(std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (!result_) {
+    int status = 0;
+    const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) {
+      RunResult r;
+      if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
+      if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
+      result_ = r;
+      break;
+    }
+    if (Clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  RunResult r = *result_;
+  r.out = out();
+  r.err = err();
+  return r;
+}
+
+bool BackgroundProcess::running() {
+  return !wait(std::chrono::milliseconds(0)).has_value();
+}
+
+std::string BackgroundProcess::out() const {
+  return read_file(out_file_);
+}
+std::string BackgroundProcess::err() const {
+  return read_file(err_file_);
+}
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (!condition()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+}  // namespace kestrum::testing

@@ -1,0 +1,67 @@
+// The development app's answers to the hook and the launcher, on the stand-in app's socket
+// server: the app's side of the protocol is written once, in testing/fake_app.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "testing/fake_app/fake_app.hpp"
+#include "tools/devapp/layout.hpp"
+#include "tools/devapp/log.hpp"
+#include "tools/devapp/rules.hpp"
+
+namespace kestrum::devapp {
+
+struct AppConfig {
+  Rules rules;
+  std::filesystem::path hook_program;
+  std::string profile;
+  std::optional<std::string> user_statusline;
+};
+
+class DevApp {
+ public:
+  // Listens on the layout's socket; throws std::system_error when it cannot.
+  DevApp(const Layout& layout, AppConfig config, Log& log);
+  // Stops serving, then removes the settings files it handed out.
+  ~DevApp();
+  DevApp(const DevApp&) = delete;
+  DevApp& operator=(const DevApp&) = delete;
+
+  void mark_remote(const std::string& session_id);
+  void mark_local(const std::string& session_id);
+
+ private:
+  struct Hold {
+    Decision then;
+    std::optional<std::string> reason;
+    std::chrono::steady_clock::time_point due;
+  };
+
+  using Reply = testing::Reply;
+  void install_handlers();
+  Reply answer(std::size_t connection, const std::string& method, Json result);
+  Reply hello(const Json& message, std::size_t connection);
+  Reply policy_check(const Json& params, std::size_t connection);
+  Reply policy_wait(const Json& params, std::size_t connection);
+  Reply permission_decide(const Json& params, std::size_t connection);
+  Reply launch_register(const Json& params, std::size_t connection);
+  std::string hold(const Rule& rule);
+
+  const Layout& layout_;
+  AppConfig config_;
+  Log& log_;
+  std::mutex mutex_;
+  std::map<std::string, Hold> holds_;    // by perm_id
+  std::set<std::string> launch_tokens_;  // issued by launch.register
+  std::vector<std::filesystem::path> settings_files_;
+  unsigned next_perm_ = 1;
+  testing::FakeApp server_;
+};
+
+}  // namespace kestrum::devapp

@@ -1,0 +1,22 @@
+// The Claude Code settings file the development app hands to each launch: kestrum-hook for
+// every event it answers, and as the status line.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "hook/json.hpp"
+
+namespace kestrum::devapp {
+
+// Events that may wait on a person get a Claude Code timeout beyond the hook's 615 s wait
+// (Claude Code's default of 600 s would cut it short).
+inline constexpr int kHumanWaitHookTimeout = 630;
+
+Json hook_settings(const std::filesystem::path& hook_program, const std::string& profile);
+
+// A command for /bin/sh -c that replaces the shell with the program, so the hook's parent
+// is Claude Code itself and not a shell that stayed in between.
+std::string exec_command(const std::filesystem::path& program, const std::string& words);
+
+}  // namespace kestrum::devapp

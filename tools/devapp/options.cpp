@@ -1,0 +1,89 @@
+#include "tools/devapp/options.hpp"
+
+#include <cstdlib>
+
+#include "paths/proc/proc.hpp"
+#include "paths/profile.hpp"
+
+namespace kestrum::devapp {
+
+const char* const kUsage = R"(kestrum-devapp: a development stand-in for the kestrum desktop app.
+
+It sets up the app's data directory for one profile under HOME, writes a fresh token,
+listens on the profile's socket and answers the hook and the launcher as the app does,
+printing one line per message it receives and per answer it gives. It stops at the end
+of its standard input, on Ctrl-C or on SIGTERM, and removes its socket and token.
+
+Usage: kestrum-devapp [options]
+
+Options:
+  --home DIR             the home directory whose data directory it serves (default: $HOME)
+  --profile NAME         the profile to serve (default: kestrum)
+  --rules FILE           decisions as JSON (see below); without it every answer is "no opinion"
+  --hook PATH            the kestrum-hook that launches are pointed at
+                         (default: kestrum-hook beside this program)
+  --user-statusline CMD  the user's own status line command handed to launches
+  --log FILE             also write every message and answer as JSON lines to FILE
+  --remote SESSION       mark a session as remote (a colleague's request); repeatable
+  --help                 this text
+
+Standard input takes commands, one per line:
+  remote SESSION         mark a session as remote
+  local SESSION          unmark it
+  quit                   stop
+
+Rules file:
+  {"rules": [
+     {"tool": "Bash", "input_contains": "rm -rf", "decision": "deny", "reason": "Not here."},
+     {"tool": "Bash", "input_contains": "git push", "decision": "hold", "then": "allow",
+      "after_ms": 1500},
+     {"tool": "*", "decision": "ask"}],
+   "prompt_context": "Text added to every prompt.",
+   "remote_sessions": ["SESSION"]}
+  The first rule whose tool matches ("*": any) and whose input_contains, when given,
+  occurs in the tool input decides policy checks and permission requests. "hold" waits
+  "after_ms" milliseconds, then decides "then" (allow or deny).
+)";
+
+std::expected<Options, std::string> parse_options(int argc, char** argv) {
+  Options options;
+  if (const char* home = std::getenv("HOME")) options.home = home;
+  if (auto exe = proc::current_exe()) {
+    options.hook_program = std::filesystem::path(*exe).parent_path() / "kestrum-hook";
+  }
+  bool home_given = !options.home.empty();
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word == "--help" || word == "-h") {
+      options.help = true;
+      return options;
+    }
+    const bool takes_value = word == "--home" || word == "--profile" || word == "--rules" ||
+                             word == "--hook" || word == "--user-statusline" || word == "--log" ||
+                             word == "--remote";
+    if (!takes_value) return std::unexpected("unknown option " + word + " (see --help)");
+    if (i + 1 == argc) return std::unexpected(word + " needs a value");
+    const std::string value = argv[++i];
+    if (word == "--home") {
+      options.home = value;
+      home_given = true;
+    } else if (word == "--profile") {
+      if (!Profile::create(value)) return std::unexpected("invalid profile name " + value);
+      options.profile = value;
+    } else if (word == "--rules") {
+      options.rules_file = value;
+    } else if (word == "--hook") {
+      options.hook_program = std::filesystem::absolute(value);
+    } else if (word == "--user-statusline") {
+      options.user_statusline = value;
+    } else if (word == "--log") {
+      options.log_file = value;
+    } else {
+      options.remote_sessions.push_back(value);
+    }
+  }
+  if (!home_given) return std::unexpected("no home directory: set HOME or give --home");
+  return options;
+}
+
+}  // namespace kestrum::devapp
