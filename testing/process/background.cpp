@@ -34,6 +34,7 @@ BackgroundProcess::BackgroundProcess(const std::filesystem::path& program,
     ::dup2(out, 1);
     ::dup2(err, 2);
     if (options.cwd && ::chdir(options.cwd->c_str()) != 0) ::_exit(120);
+    ::signal(SIGPIPE, SIG_DFL);  // as a caller outside would start it
     ::execve(image.argv[0], image.argv.data(), image.envp.data());
     ::_exit(121);
   }

@@ -66,6 +66,7 @@ RunResult run_program(const fs::path& program, const RunOptions& options) {
     ::dup2(err[1], 2);
     ::setpgid(0, 0);
     if (options.cwd && ::chdir(options.cwd->c_str()) != 0) ::_exit(120);
+    ::signal(SIGPIPE, SIG_DFL);  // as a caller outside would start it
     ::execve(image.argv[0], image.argv.data(), image.envp.data());
     ::_exit(121);
   }
