@@ -25,7 +25,9 @@ constexpr std::array<EventKind, 13> kEvents{{
 
 }  // namespace
 
-std::span<const EventKind> all_events() { return kEvents; }
+std::span<const EventKind> all_events() {
+  return kEvents;
+}
 
 const EventKind* find_event(std::string_view name) {
   for (const EventKind& e : kEvents) {

@@ -55,8 +55,8 @@ void Log::received(std::size_t connection, const std::string& line, const Json& 
     const Json* pid = member(*params, "pid");
     shown = (role ? *role : "?") + " pid " + (pid ? dump_compact(*pid) : "?");
   }
-  emit(who + " ← " + method_of(message) + " " + shortened(shown),
-       "\x1b[36m", {{"connection", connection}, {"direction", "in"}, {"message", message}});
+  emit(who + " ← " + method_of(message) + " " + shortened(shown), "\x1b[36m",
+       {{"connection", connection}, {"direction", "in"}, {"message", message}});
 }
 
 void Log::answered(std::size_t connection, const std::string& method, const Json& answer) {
