@@ -3,17 +3,15 @@ find_package(nlohmann_json 3.10 REQUIRED)
 find_package(Threads REQUIRED)
 find_package(PkgConfig REQUIRED)
 
+pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+add_library(kestrum_sodium INTERFACE)
 if(KESTRUM_STATIC_RUNTIME)
   # The hook starts on every tool call: a static libsodium saves the dynamic
   # loader's work at each start.
-  pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
   find_library(SODIUM_STATIC_LIB NAMES libsodium.a HINTS ${SODIUM_LIBRARY_DIRS} REQUIRED)
-  add_library(kestrum_sodium INTERFACE)
   target_include_directories(kestrum_sodium INTERFACE ${SODIUM_INCLUDE_DIRS})
   target_link_libraries(kestrum_sodium INTERFACE ${SODIUM_STATIC_LIB})
 else()
-  pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
-  add_library(kestrum_sodium INTERFACE)
   target_link_libraries(kestrum_sodium INTERFACE PkgConfig::SODIUM)
 endif()
 

@@ -1,6 +1,6 @@
 #include "hook/fallback.hpp"
 
-#include "paths/marker.hpp"
+#include "profile/marker.hpp"
 
 namespace kestrum {
 

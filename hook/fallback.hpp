@@ -3,16 +3,11 @@
 
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "hook/outcome.hpp"
-#include "paths/profile_paths.hpp"
+#include "profile/profile_paths.hpp"
 
 namespace kestrum {
-
-inline constexpr std::string_view kOnHoldText =
-    "kestrum is not running, so this action from a colleague's request is on hold. Ask the "
-    "user to open kestrum.";
 
 // Empty for non-blocking events and for local sessions; on hold (exit 2) for a blocking
 // event of a session with a remote marker, or of no session at all.

@@ -8,26 +8,18 @@
 #include <string>
 #include <vector>
 
-#include "hook/env.hpp"
-#include "hook/event_table.hpp"
+#include "common/fd_io.hpp"
+#include "hook/events.hpp"
+#include "hook/messages.hpp"
 #include "hook/outcome.hpp"
 #include "hook/run.hpp"
+#include "profile/env.hpp"
 
 namespace {
 
 constexpr std::size_t kMaxInputBytes = 8 * 1024 * 1024;
-constexpr std::string_view kVersionLine = "kestrum-hook 0.1.0\n";
 
 bool g_blocking = false;
-
-void write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // a closed reader is not our problem
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
 
 void reopen_closed_standard_descriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
@@ -41,16 +33,8 @@ void reopen_closed_standard_descriptors() {
 
 std::string read_input() {
   std::string input;
-  std::size_t used = 0;
-  input.resize(64 * 1024);
-  while (used < kMaxInputBytes) {
-    if (used == input.size()) input.resize(std::min(input.size() * 2, kMaxInputBytes));
-    const ssize_t n = ::read(STDIN_FILENO, input.data() + used, input.size() - used);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // end of input, or an error: what came so far is the input
-    used += static_cast<std::size_t>(n);
-  }
-  input.resize(used);
+  // A read error ends the input: what came so far is the input.
+  kestrum::read_up_to(STDIN_FILENO, kMaxInputBytes, input);
   return input;
 }
 
@@ -60,8 +44,9 @@ kestrum::Outcome guard_outcome() {
 }
 
 [[noreturn]] void finish(const kestrum::Outcome& outcome) {
-  if (outcome.out) write_all(STDOUT_FILENO, *outcome.out + "\n");
-  if (outcome.err) write_all(STDERR_FILENO, *outcome.err + "\n");
+  // A closed reader is not our problem.
+  if (outcome.out) kestrum::write_all(STDOUT_FILENO, *outcome.out + "\n");
+  if (outcome.err) kestrum::write_all(STDERR_FILENO, *outcome.err + "\n");
   ::_exit(outcome.status <= 255 ? static_cast<int>(outcome.status) : 2);
 }
 
@@ -70,18 +55,26 @@ kestrum::Outcome guard_outcome() {
   finish(guard_outcome());
 }
 
+bool is_blocking_event(const std::vector<std::string>& args) {
+  if (args.empty()) return false;
+  const kestrum::EventKind* kind = kestrum::find_event(args[0]);
+  return kind && kind->blocking;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   reopen_closed_standard_descriptors();
-  std::vector<std::string> args(argv + 1, argv + argc);
+  // A caller may start us with no words at all, not even our own name.
+  std::vector<std::string> args;
+  if (argc > 1) args.assign(argv + 1, argv + argc);
 
   if (args.size() == 1 && args[0] == "--version") {
-    write_all(STDOUT_FILENO, kVersionLine);
+    kestrum::write_all(STDOUT_FILENO, std::string(kestrum::kVersionLine) + "\n");
     return 0;
   }
-  g_blocking = !args.empty() && kestrum::is_blocking_event(args[0]);
+  g_blocking = is_blocking_event(args);
   std::set_terminate(silent_terminate);
 
   kestrum::Outcome outcome;

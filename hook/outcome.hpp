@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "hook/messages.hpp"
+
 namespace kestrum {
 
 // What a mode of kestrum-hook hands its entry: the entry alone prints and exits.
@@ -18,10 +20,12 @@ struct Outcome {
   static Outcome blocked(std::string text) { return {std::nullopt, std::move(text), 2}; }
 };
 
-inline constexpr std::string_view kConfigErrorText = "kestrum hook 설정 오류";
-
 inline Outcome config_error() {
   return Outcome::blocked(std::string(kConfigErrorText));
 }
+
+// Claude Code's answer, or nothing when the app could not be asked or answered in an
+// unexpected shape: the caller then falls back to `app_unreachable`.
+using Decided = std::optional<Outcome>;
 
 }  // namespace kestrum

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "hook/rpc.hpp"
+#include "appclient/rpc.hpp"
+#include "hook/messages.hpp"
 
 namespace kestrum {
 namespace {
@@ -53,9 +54,10 @@ std::optional<AppConnection> open_greeted(const AppRequest& request, std::chrono
   return std::move(*connection);
 }
 
-std::optional<Json> ask(AppConnection& connection, std::uint64_t id, std::string_view method,
-                        const Json& params, Clock::time_point send_deadline,
-                        Clock::time_point answer_deadline) {
+std::optional<Json> send_and_read(AppConnection& connection, std::uint64_t id,
+                                  std::string_view method, const Json& params,
+                                  Clock::time_point send_deadline,
+                                  Clock::time_point answer_deadline) {
   if (!send_message(connection, make_request(id, method, params), send_deadline)) {
     return std::nullopt;
   }
@@ -72,7 +74,7 @@ Outcome await_decision(AppConnection& connection, const Json& hold,
   const Clock::time_point deadline = deadline_after(wait_limit);
   Json params = Json::object();
   params["perm_id"] = *perm_id;
-  const auto result = ask(connection, kWaitId, "policy_wait", params, deadline, deadline);
+  const auto result = send_and_read(connection, kWaitId, "policy_wait", params, deadline, deadline);
   if (!result) return no_decision();
   return map_wait_answer(*result);
 }
@@ -135,37 +137,27 @@ Decided map_permission_answer(const Json& result) {
   return std::nullopt;
 }
 
-Decided pre_tool_use(const AppRequest& request, std::chrono::nanoseconds request_timeout,
-                     std::chrono::nanoseconds wait_limit) {
-  const Clock::time_point deadline = deadline_after(request_timeout);
-  auto connection = open_greeted(request, request_timeout, deadline);
+Decided pre_tool_use(const AppRequest& request) {
+  const Clock::time_point deadline = deadline_after(request.request_limit);
+  auto connection = open_greeted(request, request.request_limit, deadline);
   if (!connection) return std::nullopt;
   const auto result =
-      ask(*connection, kCheckId, "policy_check", request.params, deadline, deadline);
+      send_and_read(*connection, kCheckId, request.method, request.params, deadline, deadline);
   if (!result) return std::nullopt;
-  if (is_hold(*result)) return await_decision(*connection, *result, wait_limit);
+  if (is_hold(*result)) return await_decision(*connection, *result, request.person_limit);
   return map_pre_tool_answer(*result);
 }
 
-Decided permission_request(const AppRequest& request, std::chrono::nanoseconds request_timeout,
-                           std::chrono::nanoseconds answer_limit) {
-  const Clock::time_point answer_deadline = deadline_after(answer_limit);
-  const auto short_limit = std::min(request_timeout, answer_limit);
+Decided permission_request(const AppRequest& request) {
+  const Clock::time_point answer_deadline = deadline_after(request.person_limit);
+  const auto short_limit = std::min(request.request_limit, request.person_limit);
   const Clock::time_point short_deadline = deadline_after(short_limit);
   auto connection = open_greeted(request, short_limit, short_deadline);
   if (!connection) return std::nullopt;
-  const auto result = ask(*connection, kCheckId, "permission_decide", request.params,
-                          short_deadline, answer_deadline);
+  const auto result = send_and_read(*connection, kCheckId, request.method, request.params,
+                                    short_deadline, answer_deadline);
   if (!result) return std::nullopt;
   return map_permission_answer(*result);
-}
-
-Decided permission_denied(const AppRequest& request, std::chrono::nanoseconds limit) {
-  if (!rpc_call(request.socket_path, request.identity, "policy_denied", Delivery::Notification,
-                request.params, limit)) {
-    return std::nullopt;
-  }
-  return Outcome::empty();
 }
 
 }  // namespace kestrum

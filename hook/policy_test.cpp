@@ -2,17 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include "hook/rpc.hpp"
-#include "testing/fake_app/fake_app.hpp"
-#include "tests/support/process.hpp"
+#include "appclient/rpc.hpp"
+#include "testing/app_double/fake_app.hpp"
+#include "testing/process/process.hpp"
+#include "testing/process/temp_dir.hpp"
 
 namespace kestrum {
 namespace {
 
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;
-using testing::FakeApp;
-using testing::Reply;
+using testkit::FakeApp;
+using testkit::Reply;
 
 milliseconds since(Clock::time_point start) {
   return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
@@ -105,25 +106,28 @@ class DecisionExchange : public ::testing::Test {
  protected:
   void TearDown() override {
     app_.stop();
-    EXPECT_EQ(testing::count_open_fds(), fds_before_);
+    EXPECT_EQ(testkit::count_open_fds(), fds_before_);
   }
 
-  Decided pre_tool(milliseconds request_timeout = 2s, milliseconds wait_limit = 10s) {
-    return pre_tool_use(request_, request_timeout, wait_limit);
+  Decided pre_tool(milliseconds request_limit = 2s, milliseconds person_limit = 10s) {
+    return pre_tool_use(request(request_limit, person_limit));
+  }
+
+  AppRequest request(milliseconds request_limit, milliseconds person_limit) const {
+    return {app_.socket_path(), "policy_check", identity_, params_, request_limit, person_limit};
   }
 
   // The app's lines once the hook's connections have ended.
-  std::vector<testing::Received> lines_after(std::size_t connections) {
+  std::vector<testkit::Received> lines_after(std::size_t connections) {
     EXPECT_TRUE(app_.wait_for_closed(connections, 4s));
     return app_.received();
   }
 
-  int fds_before_ = testing::count_open_fds();
-  testing::TempDir dir_;
+  int fds_before_ = testkit::count_open_fds();
+  testkit::TempDir dir_;
   FakeApp app_{dir_.path() / "app.sock"};
   Json identity_ = {{"protocol_version", 0u}, {"role", "hook"}, {"token", "t"}};
   Json params_ = {{"tool_name", "Bash"}};
-  AppRequest request_{app_.socket_path(), identity_, params_};
 };
 
 TEST_F(DecisionExchange, HoldIsAwaitedOnTheSameConnectionPastTheShortLimit) {
@@ -185,7 +189,8 @@ TEST_F(DecisionExchange, FirstPhaseFailuresFallBack) {
 
 TEST_F(DecisionExchange, PermissionAnswerMayTakeLongerThanTheShortLimit) {
   app_.on("permission_decide", Reply::result({{"behavior", "allow"}}).after(700ms));
-  const Decided decided = permission_request(request_, 300ms, 10s);
+  const AppRequest asked{app_.socket_path(), "permission_decide", identity_, params_, 300ms, 10s};
+  const Decided decided = permission_request(asked);
   ASSERT_TRUE(decided);
   EXPECT_NE(decided->out->find(R"("behavior":"allow")"), std::string::npos);
   const auto lines = lines_after(1);

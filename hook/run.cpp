@@ -3,47 +3,55 @@
 #include <algorithm>
 #include <span>
 
-#include "hook/deliver.hpp"
-#include "hook/event.hpp"
-#include "hook/event_table.hpp"
+#include "hook/events.hpp"
 #include "hook/fallback.hpp"
-#include "hook/ownership.hpp"
-#include "hook/policy.hpp"
-#include "hook/profile_options.hpp"
+#include "hook/intake.hpp"
+#include "hook/ownership/ownership.hpp"
+#include "hook/ownership/skip_marker.hpp"
 #include "hook/statusline/statusline.hpp"
+#include "profile/profile_options.hpp"
 
 namespace kestrum {
 namespace {
 
+// The one limit rule: ordinary waits get the environment's timeout, a person's decision
+// gets at least kUserDecisionLimit.
+AppRequest app_request(const EventKind& kind, const ProfilePaths& paths, const Json& identity,
+                       const Json& params, const Env& env) {
+  return {paths.socket_path(),
+          kind.method,
+          identity,
+          params,
+          env.request_timeout,
+          std::max<std::chrono::nanoseconds>(env.request_timeout, kUserDecisionLimit)};
+}
+
 Outcome run_event(const EventKind& kind, std::span<const std::string> options,
                   std::string_view input, const Env& env) {
-  const Outcome refused = kind.blocking ? config_error() : Outcome::empty();
-  const auto profile = select_profile(options);
-  if (!profile || !env.home) return refused;
-  const auto paths =
-      ProfilePaths::with_root(choose_data_dir(options, *env.home, env.dev), *profile);
-  if (!paths) return refused;
+  const auto paths = resolve_profile_paths(options, env);
+  if (!paths) return kind.blocking ? config_error() : Outcome::empty();
 
   const Json event = parse_event(input);
   const std::optional<std::string> session_id = event_session_id(event);
 
-  const Ownership ownership = launch_ownership(env, *paths, session_id);
-  if (kind.name == "SessionEnd") {
-    if (auto marker = skip_marker_path(*paths, session_id)) remove_skip_marker(*marker);
+  const auto ownership = ownership::launch_ownership(env, *paths, session_id);
+  if (kind.ends_session) {
+    if (auto marker = ownership::skip_marker_path(*paths, session_id)) {
+      ownership::remove_skip_marker(*marker);
+    }
   }
-  if (ownership == Ownership::OwnedElsewhere) return Outcome::empty();
+  if (ownership == ownership::Ownership::OwnedElsewhere) return Outcome::empty();
   if (!session_id) return app_unreachable(kind.blocking, session_id, *paths);
 
   const std::string config_dir = config_directory(env);
-  const Json params = method_params(kind.name, event, config_dir);
+  const Json params = kind.params({kind.name, event, config_dir});
   const auto identity = identity_object(event, *session_id, config_dir, env, paths->token_path());
   if (!identity) return app_unreachable(kind.blocking, session_id, *paths);
 
-  std::chrono::nanoseconds limit = env.request_timeout;
-  if (kind.name == "PermissionRequest") {
-    limit = std::max<std::chrono::nanoseconds>(limit, kUserDecisionLimit);
+  if (Decided decided = kind.deliver(app_request(kind, *paths, *identity, params, env))) {
+    return std::move(*decided);
   }
-  return deliver_event({kind, *paths, session_id, params, *identity, limit, env});
+  return app_unreachable(kind.blocking, session_id, *paths);
 }
 
 }  // namespace

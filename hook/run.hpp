@@ -4,8 +4,8 @@
 #include <string_view>
 #include <vector>
 
-#include "hook/env.hpp"
 #include "hook/outcome.hpp"
+#include "profile/env.hpp"
 
 namespace kestrum {
 

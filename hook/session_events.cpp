@@ -1,16 +1,16 @@
 #include "hook/session_events.hpp"
 
-#include "hook/rpc.hpp"
+#include "appclient/rpc.hpp"
+#include "hook/messages.hpp"
 
 namespace kestrum {
 namespace {
 
-std::optional<Json> ask(const AppRequest& request, std::string_view method,
-                        std::chrono::nanoseconds limit) {
-  auto result = rpc_call(request.socket_path, request.identity, method, Delivery::Request,
-                         request.params, limit);
-  if (!result || !*result) return std::nullopt;
-  return std::move(**result);
+std::optional<Json> ask(const AppRequest& request) {
+  auto result = rpc_request(request.socket_path, request.identity, request.method, request.params,
+                            request.request_limit);
+  if (!result) return std::nullopt;
+  return std::move(*result);
 }
 
 }  // namespace
@@ -36,22 +36,22 @@ Decided map_config_answer(const Json& result) {
   return Outcome::output(dump_compact(text));
 }
 
-Decided report_session_event(const AppRequest& request, std::chrono::nanoseconds limit) {
-  if (!rpc_call(request.socket_path, request.identity, "session_event", Delivery::Notification,
-                request.params, limit)) {
+Decided notify_app(const AppRequest& request) {
+  if (!rpc_notify(request.socket_path, request.identity, request.method, request.params,
+                  request.request_limit)) {
     return std::nullopt;
   }
   return Outcome::empty();
 }
 
-Decided submit_prompt(const AppRequest& request, std::chrono::nanoseconds limit) {
-  const auto result = ask(request, "prompt_submitted", limit);
+Decided submit_prompt(const AppRequest& request) {
+  const auto result = ask(request);
   if (!result) return std::nullopt;
   return map_prompt_answer(*result);
 }
 
-Decided report_config_change(const AppRequest& request, std::chrono::nanoseconds limit) {
-  const auto result = ask(request, "config_change", limit);
+Decided report_config_change(const AppRequest& request) {
+  const auto result = ask(request);
   if (!result) return std::nullopt;
   return map_config_answer(*result);
 }

@@ -4,12 +4,15 @@
 #include <signal.h>
 #include <sys/stat.h>
 
-#include "hook/rpc.hpp"
-#include "hook/token.hpp"
+#include "appclient/rpc.hpp"
+#include "profile/token.hpp"
+#include "testing/process/app_layout.hpp"
 #include "testing/process/background.hpp"
 #include "testing/process/process.hpp"
+#include "testing/process/temp_dir.hpp"
+#include "testing/process/waits.hpp"
 
-namespace kestrum::testing {
+namespace kestrum::testkit {
 namespace {
 
 namespace fs = std::filesystem;
@@ -39,18 +42,18 @@ class DevAppTest : public ::testing::Test {
     ASSERT_TRUE(eventually([&] { return fs::exists(layout_.socket); }, 10s)) << app_->err();
   }
 
-  std::expected<std::optional<Json>, RpcError> call(const std::string& method, const Json& params,
-                                                    std::optional<std::string> token = {}) {
+  std::expected<Json, RpcError> call(const std::string& method, const Json& params,
+                                     std::optional<std::string> token = {}) {
     const Json hello = {{"pid", 1},
                         {"protocol_version", 0},
                         {"role", "hook"},
                         {"token", token ? *token : read_token(layout_.token).value_or("")}};
-    return rpc_call(layout_.socket, hello, method, Delivery::Request, params, 5s);
+    return rpc_request(layout_.socket, hello, method, params, 5s);
   }
   Json result_of(const std::string& method, const Json& params) {
     auto r = call(method, params);
     EXPECT_TRUE(r.has_value()) << method;
-    return r && *r ? **r : Json();
+    return r ? *r : Json();
   }
   Json check(const std::string& tool, const std::string& command) {
     return result_of("policy_check", {{"tool_input", {{"command", command}}}, {"tool_name", tool}});
@@ -238,4 +241,4 @@ TEST(DevAppOptionsTest, BadRulesAreOneLineErrorsAndCreateNothing) {
 }
 
 }  // namespace
-}  // namespace kestrum::testing
+}  // namespace kestrum::testkit

@@ -6,20 +6,22 @@
 #include <memory>
 #include <vector>
 
-#include "hook/event.hpp"
-#include "hook/event_table.hpp"
+#include "hook/events.hpp"
 #include "hook/fallback.hpp"
+#include "hook/intake.hpp"
 #include "hook/policy.hpp"
-#include "testing/fake_app/fake_app.hpp"
-#include "tests/support/process.hpp"
+#include "testing/app_double/fake_app.hpp"
+#include "testing/process/app_layout.hpp"
+#include "testing/process/process.hpp"
+#include "testing/process/temp_dir.hpp"
 
 namespace kestrum {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FakeApp;
-using testing::Reply;
-using testing::RunResult;
+using testkit::FakeApp;
+using testkit::Reply;
+using testkit::RunResult;
 
 const Json kEvent = {
     {"cwd", "/w/proj"},   {"permission_mode", "default"}, {"prompt", "Please run the probe."},
@@ -31,11 +33,11 @@ class HookDecisions : public ::testing::Test {
   HookDecisions() { layout_.write_token(" tok\n"); }
 
   RunResult hook(const std::string& event_name, const Json& event = kEvent) const {
-    testing::RunOptions options;
+    testkit::RunOptions options;
     options.args = {event_name};
     options.input = dump_compact(event);
     options.env = {{"HOME", home_.path().string()}, {"PATH", "/usr/bin:/bin"}};
-    return testing::run_program(KESTRUM_HOOK_BIN, options);
+    return testkit::run_program(KESTRUM_HOOK_BIN, options);
   }
 
   // Standard output of a run that answered Claude Code normally.
@@ -46,10 +48,10 @@ class HookDecisions : public ::testing::Test {
     return run.out;
   }
 
-  void mark_remote() const { testing::write_file(layout_.remote_marker("s1"), ""); }
+  void mark_remote() const { testkit::write_file(layout_.remote_marker("s1"), ""); }
 
-  testing::TempDir home_;
-  testing::AppLayout layout_{home_.path()};
+  testkit::TempDir home_;
+  testkit::AppLayout layout_{home_.path()};
   FakeApp app_{layout_.socket};
 };
 

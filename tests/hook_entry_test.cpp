@@ -1,9 +1,11 @@
 // The hook program as Claude Code runs it, without an app to talk to.
 #include <gtest/gtest.h>
 
-#include "tests/support/process.hpp"
+#include "testing/process/app_layout.hpp"
+#include "testing/process/process.hpp"
+#include "testing/process/temp_dir.hpp"
 
-namespace kestrum::testing {
+namespace kestrum::testkit {
 namespace {
 
 constexpr std::string_view kConfigError = "kestrum hook 설정 오류\n";
@@ -130,4 +132,4 @@ TEST_F(HookEntryTest, HostileInputNeverCrashes) {
 }
 
 }  // namespace
-}  // namespace kestrum::testing
+}  // namespace kestrum::testkit

@@ -11,26 +11,28 @@
 #include <string>
 #include <vector>
 
-#include "hook/json.hpp"
-#include "testing/fake_app/fake_app.hpp"
+#include "common/json.hpp"
+#include "testing/app_double/fake_app.hpp"
+#include "testing/process/app_layout.hpp"
 #include "testing/process/process.hpp"
+#include "testing/process/temp_dir.hpp"
 
 namespace kestrum {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using testing::AppLayout;
 using ::testing::ElementsAre;
-using testing::FakeApp;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using testing::read_file;
-using testing::Reply;
-using testing::RunOptions;
-using testing::RunResult;
-using testing::TempDir;
-using testing::write_file;
+using testkit::AppLayout;
+using testkit::FakeApp;
+using testkit::read_file;
+using testkit::Reply;
+using testkit::RunOptions;
+using testkit::RunResult;
+using testkit::TempDir;
+using testkit::write_file;
 using Words = std::vector<std::string>;
 
 constexpr std::string_view kUsage = "kestrum: 쓰는 법 — kestrum claude [claude 인자…]\n";
@@ -107,14 +109,14 @@ class Launcher : public ::testing::Test {
     options.env = env_;
     options.cwd = root_.path();
     options.timeout = 30s;
-    return testing::run_program(KESTRUM_CLI_BIN, options);
+    return testkit::run_program(KESTRUM_CLI_BIN, options);
   }
 
   // What the stand-in records when started directly, without kestrum-cli.
   std::string recorded_without_launcher(const char* name) {
     RunOptions options;
     options.env = env_;
-    testing::run_program(bin_ / "claude", options);
+    testkit::run_program(bin_ / "claude", options);
     return read_file(record_ / name);
   }
 
@@ -215,7 +217,7 @@ TEST_F(Launcher, MissingClaudeExitsWith127) {
   options.args = {"claude"};
   options.env = env_;
   options.cwd = root_.path();
-  const RunResult r = testing::run_program(KESTRUM_CLI_BIN, options);
+  const RunResult r = testkit::run_program(KESTRUM_CLI_BIN, options);
   EXPECT_EQ(r.status, 127);
   EXPECT_EQ(r.err, kNotFound);
 }
@@ -487,7 +489,7 @@ TEST_F(LauncherWithApp, RemovedWorkingDirectoryRegistersAnEmptyCwd) {
   options.args = {"-c", "cd \"$1\" && rmdir \"$1\" && exec \"$0\" claude", KESTRUM_CLI_BIN,
                   gone.string()};
   options.env = env_;
-  const RunResult r = testing::run_program("/bin/sh", options);
+  const RunResult r = testkit::run_program("/bin/sh", options);
   EXPECT_EQ(r.status, 42);
   EXPECT_THAT(r.err, Not(HasSubstr("kestrum")));  // the stand-in's shell may complain
   ASSERT_EQ(app_->messages().size(), 2u);

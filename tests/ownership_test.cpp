@@ -6,12 +6,14 @@
 
 #include <fstream>
 
-#include "hook/json.hpp"
-#include "paths/marker.hpp"
-#include "testing/fake_app/fake_app.hpp"
+#include "common/json.hpp"
+#include "profile/marker.hpp"
+#include "testing/app_double/fake_app.hpp"
+#include "testing/process/app_layout.hpp"
 #include "testing/process/process.hpp"
+#include "testing/process/temp_dir.hpp"
 
-namespace kestrum::testing {
+namespace kestrum::testkit {
 namespace {
 
 namespace fs = std::filesystem;
@@ -275,4 +277,4 @@ TEST_F(OwnershipProcessTest, AStallingInstanceCostsAboutTheProbeLimit) {
 }
 
 }  // namespace
-}  // namespace kestrum::testing
+}  // namespace kestrum::testkit

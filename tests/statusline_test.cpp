@@ -11,11 +11,14 @@
 #include <functional>
 #include <thread>
 
-#include "paths/sha256.hpp"
-#include "testing/fake_app/fake_app.hpp"
-#include "tests/support/process.hpp"
+#include "common/sha256.hpp"
+#include "testing/app_double/fake_app.hpp"
+#include "testing/process/app_layout.hpp"
+#include "testing/process/process.hpp"
+#include "testing/process/temp_dir.hpp"
+#include "testing/process/waits.hpp"
 
-namespace kestrum::testing {
+namespace kestrum::testkit {
 namespace {
 
 namespace fs = std::filesystem;
@@ -26,24 +29,6 @@ constexpr std::string_view kSession = "session-1";
 
 std::string status_for(std::string_view session) {
   return R"({"cwd":"/w","session_id":")" + std::string(session) + R"("})";
-}
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds within = 8s) {
-  const auto until = Clock::now() + within;
-  while (!condition()) {
-    if (Clock::now() > until) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
-
-// Gone, or a zombie nobody has reaped yet: either way it runs no more.
-bool process_gone(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return true;
-  const auto close = line.rfind(')');
-  return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
 }
 
 pid_t pid_in(const fs::path& file) {
@@ -162,7 +147,7 @@ TEST_F(StatuslineTest, ASlowCommandShowsThePreviousOutputUntilItsSupervisorRepla
   EXPECT_EQ(second.out, "old\n");
   EXPECT_LT(second.elapsed, 800ms);  // nothing to wait for: the cache answers
 
-  ASSERT_TRUE(eventually([&] { return !fs::exists(lock()); }));
+  ASSERT_TRUE(eventually([&] { return !fs::exists(lock()); }, 8s));
   EXPECT_EQ(read_file(cache()), "new");
   EXPECT_EQ(read_file(scratch("runs")), "run\n");  // one run for both refreshes
   EXPECT_EQ(profile_files(), std::vector<std::string>{cache().filename()});
@@ -519,4 +504,4 @@ TEST_F(UsageReportTest, AnUnreachableAppChangesNothing) {
 }
 
 }  // namespace
-}  // namespace kestrum::testing
+}  // namespace kestrum::testkit

@@ -4,15 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tests/support/process.hpp"
+#include "testing/process/process.hpp"
+#include "testing/process/temp_dir.hpp"
 
 namespace kestrum::statusline {
 namespace {
 
 namespace fs = std::filesystem;
-using kestrum::testing::read_file;
-using kestrum::testing::TempDir;
-using kestrum::testing::write_file;
+using kestrum::testkit::read_file;
+using kestrum::testkit::TempDir;
+using kestrum::testkit::write_file;
 
 class CacheTest : public ::testing::Test {
  protected:

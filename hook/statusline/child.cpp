@@ -15,6 +15,8 @@
 #include <system_error>
 #include <thread>
 
+#include "common/exec_array.hpp"
+#include "common/fd_io.hpp"
 #include "hook/statusline/cache.hpp"
 #include "hook/statusline/limits.hpp"
 #include "hook/statusline/platform.hpp"
@@ -55,13 +57,7 @@ void feed_input(UniqueFd fd, const std::string& bytes) {
   sigemptyset(&pipe_signal);
   sigaddset(&pipe_signal, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
-  std::string_view rest = bytes;
-  while (!rest.empty()) {
-    const ssize_t n = ::write(fd.get(), rest.data(), rest.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    rest.remove_prefix(static_cast<std::size_t>(n));
-  }
+  write_all(fd.get(), bytes);
 }
 
 void read_output(UniqueFd fd, const std::shared_ptr<OutputBuffer>& out) {
@@ -124,12 +120,11 @@ class Environment {
   explicit Environment(const Command& command) {
     for (const auto& [name, value] : command.env_changes) changes_.push_back(name + "=" + value);
     for (char** entry = environ; *entry != nullptr; ++entry) {
-      if (!changed(*entry)) pointers_.push_back(*entry);
+      if (!changed(*entry)) entries_.add(*entry);
     }
-    for (std::string& change : changes_) pointers_.push_back(change.data());
-    pointers_.push_back(nullptr);
+    entries_.add_all(changes_);
   }
-  char* const* get() { return pointers_.data(); }
+  char* const* get() const { return entries_.get(); }
 
  private:
   bool changed(std::string_view entry) const {
@@ -140,31 +135,23 @@ class Environment {
     });
   }
   std::vector<std::string> changes_;
-  std::vector<char*> pointers_;
+  ExecArray entries_;
 };
-
-std::vector<char*> argument_vector(const Command& command) {
-  std::vector<char*> argv;
-  argv.reserve(command.args.size() + 2);
-  argv.push_back(const_cast<char*>(command.program.c_str()));
-  for (const std::string& arg : command.args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  return argv;
-}
 
 std::optional<pid_t> start_process(const Command& command, int input_fd, int output_fd) {
   SpawnSetup setup;
   if (!setup.prepare(input_fd, output_fd)) return std::nullopt;
-  const std::vector<char*> argv = argument_vector(command);
+  ExecArray argv;
+  argv.add(command.program).add_all(command.args);
   pid_t pid = 0;
   int failed = 0;
   if (command.env_changes.empty()) {
     failed = posix_spawn(&pid, command.program.c_str(), setup.actions(), setup.attributes(),
-                         argv.data(), environ);
+                         argv.get(), environ);
   } else {
     Environment env(command);
     failed = posix_spawn(&pid, command.program.c_str(), setup.actions(), setup.attributes(),
-                         argv.data(), env.get());
+                         argv.get(), env.get());
   }
   if (failed != 0) return std::nullopt;
   return pid;

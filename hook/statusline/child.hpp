@@ -13,11 +13,10 @@
 #include <utility>
 #include <vector>
 
-#include "hook/unique_fd.hpp"
+#include "appclient/deadline.hpp"
+#include "common/unique_fd.hpp"
 
 namespace kestrum::statusline {
-
-using Clock = std::chrono::steady_clock;
 
 struct Command {
   std::string program;

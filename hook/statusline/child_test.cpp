@@ -11,15 +11,18 @@
 #include <thread>
 
 #include "hook/statusline/statusline.hpp"
-#include "tests/support/process.hpp"
+#include "testing/process/process.hpp"
+#include "testing/process/temp_dir.hpp"
+#include "testing/process/waits.hpp"
 
 namespace kestrum::statusline {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using kestrum::testing::count_open_fds;
-using kestrum::testing::TempDir;
+using kestrum::testkit::count_open_fds;
+using kestrum::testkit::process_gone;
+using kestrum::testkit::TempDir;
 
 Command shell(const std::string& script) {
   return Command{"/bin/sh", {"-c", script}, {}, false};
@@ -36,24 +39,6 @@ std::optional<std::string> run_for(const std::string& script, std::chrono::milli
   auto output = wait_for_output(start(shell(script), input), Clock::now() + within, true);
   if (!output) throw std::runtime_error("thread refused");
   return *output;
-}
-
-// Gone, or a zombie nobody has reaped yet: either way it runs no more.
-bool process_gone(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return true;
-  const auto close = line.rfind(')');
-  return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
-}
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds within = 3s) {
-  const auto until = Clock::now() + within;
-  while (!condition()) {
-    if (Clock::now() > until) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
 }
 
 TEST(SpawnTest, FeedsInputAndCollectsCleanedOutput) {
@@ -143,7 +128,8 @@ TEST(ChildHandleTest, LeavesNoDescriptorBehind) {
   { ChildHandle dropped = start(shell("sleep 30"), "x"); }
   auto missing = spawn_with_input(Command{"/nonexistent", {}, {}, false}, "x");
   // The worker threads close their ends as they finish.
-  EXPECT_TRUE(eventually([&] { return count_open_fds() == before; })) << count_open_fds();
+  EXPECT_TRUE(testkit::eventually([&] { return count_open_fds() == before; }, 3s))
+      << count_open_fds();
 }
 
 #if defined(__linux__)  // the default thread attributes can only be changed here

@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <string>
 
+#include "common/fd_io.hpp"
+#include "common/unique_fd.hpp"
 #include "hook/statusline/limits.hpp"
 #include "hook/statusline/platform.hpp"
-#include "hook/token.hpp"
-#include "hook/unique_fd.hpp"
 
 namespace kestrum::statusline {
 namespace {
@@ -52,7 +52,8 @@ Lock& Lock::operator=(Lock&& other) noexcept {
 
 void Lock::release() noexcept {
   if (!path_) return;
-  const auto content = read_small_file(*path_, kLockReadLimit);
+  // Read like any planted name: a FIFO swapped in for the lock must not hold us here.
+  const auto content = read_regular_file(*path_, kLockReadLimit, Oversize::Truncate);
   if (content && *content == own_pid_text()) ::unlink(path_->c_str());
   path_.reset();
 }

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "hook/unique_fd.hpp"
+#include "common/unique_fd.hpp"
 
 namespace kestrum::statusline {
 

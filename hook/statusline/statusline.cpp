@@ -2,14 +2,14 @@
 
 #include <span>
 
-#include "hook/event.hpp"
-#include "hook/profile_options.hpp"
+#include "common/utf8.hpp"
+#include "hook/intake.hpp"
 #include "hook/statusline/cache.hpp"
 #include "hook/statusline/child.hpp"
 #include "hook/statusline/limits.hpp"
 #include "hook/statusline/lock.hpp"
 #include "hook/statusline/usage_report.hpp"
-#include "paths/utf8.hpp"
+#include "profile/profile_options.hpp"
 
 namespace kestrum::statusline {
 namespace {
@@ -66,9 +66,7 @@ std::optional<SessionPaths> resolve_session_paths(const std::vector<std::string>
                                                   const Json& status, const Env& env) {
   const std::span<const std::string> words =
       args.empty() ? std::span<const std::string>() : std::span(args).subspan(1);
-  const auto profile = select_profile(words);
-  if (!profile || !env.home) return std::nullopt;
-  auto paths = ProfilePaths::with_root(choose_data_dir(words, *env.home, env.dev), *profile);
+  auto paths = resolve_profile_paths(words, env);
   if (!paths) return std::nullopt;
   auto session_id = event_session_id(status);
   if (!session_id) return std::nullopt;

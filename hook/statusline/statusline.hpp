@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "hook/env.hpp"
-#include "hook/json.hpp"
+#include "common/json.hpp"
 #include "hook/outcome.hpp"
-#include "paths/profile_paths.hpp"
+#include "profile/env.hpp"
+#include "profile/profile_paths.hpp"
 
 namespace kestrum::statusline {
 

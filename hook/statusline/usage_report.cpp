@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "hook/event.hpp"
-#include "paths/utf8.hpp"
+#include "common/utf8.hpp"
+#include "hook/intake.hpp"
 
 namespace kestrum::statusline {
 namespace {

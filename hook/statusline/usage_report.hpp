@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "hook/env.hpp"
-#include "hook/json.hpp"
+#include "common/json.hpp"
 #include "hook/statusline/statusline.hpp"
+#include "profile/env.hpp"
 
 namespace kestrum::statusline {
 

@@ -1,5 +1,7 @@
 #include "testing/process/background.hpp"
 
+#include "common/fd_io.hpp"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -11,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-namespace kestrum::testing {
+namespace kestrum::testkit {
 
 using Clock = std::chrono::steady_clock;
 
@@ -23,23 +25,22 @@ BackgroundProcess::BackgroundProcess(const std::filesystem::path& program,
       "process-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
   out_file_ = output_dir / (stem + ".out");
   err_file_ = output_dir / (stem + ".err");
-  int in[2];
-  if (::pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  const TestPipe in = make_test_pipe();
   ExecImage image(program, options);
   pid_ = ::fork();
   if (pid_ == 0) {
-    ::dup2(in[0], 0);
+    ::dup2(in.read, 0);
     const int out = ::open(out_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = ::open(err_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::dup2(out, 1);
     ::dup2(err, 2);
     if (options.cwd && ::chdir(options.cwd->c_str()) != 0) ::_exit(120);
     ::signal(SIGPIPE, SIG_DFL);  // as a caller outside would start it
-    ::execve(image.argv[0], image.argv.data(), image.envp.data());
+    ::execve(image.argv.get()[0], image.argv.get(), image.envp.get());
     ::_exit(121);
   }
-  ::close(in[0]);
-  input_ = in[1];
+  ::close(in.read);
+  input_ = in.write;
 }
 
 BackgroundProcess::~BackgroundProcess() {
@@ -53,12 +54,7 @@ BackgroundProcess::~BackgroundProcess() {
 }
 
 void BackgroundProcess::write_input(std::string_view text) {
-  while (input_ >= 0 && !text.empty()) {
-    const ssize_t n = ::write(input_, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
+  if (input_ >= 0) write_all(input_, text);
 }
 
 void BackgroundProcess::close_input() {
@@ -102,13 +98,4 @@ std::string BackgroundProcess::err() const {
   return read_file(err_file_);
 }
 
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  while (!condition()) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
-}  // namespace kestrum::testing
+}  // namespace kestrum::testkit

@@ -12,7 +12,7 @@
 
 #include "testing/process/process.hpp"
 
-namespace kestrum::testing {
+namespace kestrum::testkit {
 
 class BackgroundProcess {
  public:
@@ -39,7 +39,4 @@ class BackgroundProcess {
   std::filesystem::path out_file_, err_file_;
 };
 
-// Polls until the condition holds or the timeout passes.
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
-
-}  // namespace kestrum::testing
+}  // namespace kestrum::testkit

@@ -13,9 +13,9 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "paths/sha256.hpp"
+extern char** environ;
 
-namespace kestrum::testing {
+namespace kestrum::testkit {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -38,20 +38,15 @@ ExecImage::ExecImage(const fs::path& program, const RunOptions& options)
     : entries(environment_of(options)) {
   words.push_back(program.string());
   words.insert(words.end(), options.args.begin(), options.args.end());
-  for (auto& s : words) argv.push_back(s.data());
-  for (auto& s : entries) envp.push_back(s.data());
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
+  argv.add_all(words);
+  envp.add_all(entries);
 }
 
 RunResult run_program(const fs::path& program, const RunOptions& options) {
   // A program that leaves its input unread must not end the caller.
   static const bool sigpipe_ignored = (::signal(SIGPIPE, SIG_IGN), true);
   (void)sigpipe_ignored;
-  int in[2], out[2], err[2];
-  if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) {
-    throw std::runtime_error("pipe");
-  }
+  const TestPipe in = make_test_pipe(), out = make_test_pipe(), err = make_test_pipe();
   ExecImage image(program, options);
 
   const auto start = Clock::now();
@@ -60,30 +55,30 @@ RunResult run_program(const fs::path& program, const RunOptions& options) {
     if (options.close_stdin) {
       ::close(0);
     } else {
-      ::dup2(in[0], 0);
+      ::dup2(in.read, 0);
     }
-    ::dup2(out[1], 1);
-    ::dup2(err[1], 2);
+    ::dup2(out.write, 1);
+    ::dup2(err.write, 2);
     ::setpgid(0, 0);
     if (options.cwd && ::chdir(options.cwd->c_str()) != 0) ::_exit(120);
     ::signal(SIGPIPE, SIG_DFL);  // as a caller outside would start it
-    ::execve(image.argv[0], image.argv.data(), image.envp.data());
+    ::execve(image.argv.get()[0], image.argv.get(), image.envp.get());
     ::_exit(121);
   }
-  ::close(in[0]);
-  ::close(out[1]);
-  ::close(err[1]);
+  ::close(in.read);
+  ::close(out.write);
+  ::close(err.write);
 
   RunResult result;
   std::string_view pending = options.input;
-  int in_fd = in[1];
+  int in_fd = in.write;
   if (pending.empty() && !options.hold_stdin_open) {
     ::close(in_fd);
     in_fd = -1;
   } else {
     ::fcntl(in_fd, F_SETFL, O_NONBLOCK);
   }
-  int out_fd = out[0], err_fd = err[0];
+  int out_fd = out.read, err_fd = err.read;
   bool killed = false;
   while (out_fd >= 0 || err_fd >= 0) {
     const auto left = options.timeout - (Clock::now() - start);
@@ -127,44 +122,10 @@ RunResult run_program(const fs::path& program, const RunOptions& options) {
   return result;
 }
 
-TempDir::TempDir() {
-  std::string tmpl = (fs::temp_directory_path() / "kestrum-test-XXXXXX").string();
-  if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp");
-  path_ = tmpl;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  // Undo permission changes a test may have made before removing.
-  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it);
-       it.increment(ec)) {
-    if (it->is_directory(ec))
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-  }
-  fs::remove_all(path_, ec);
-}
-
-AppLayout::AppLayout(const fs::path& home_dir, const std::string& profile) : home(home_dir) {
-  data = home / "Library/Application Support/kestrum";
-  run_dir = data / "run";
-  profile_dir = data / "profiles" / profile;
-  socket = run_dir / (profile + ".sock");
-  token = run_dir / (profile + ".token");
-  fs::create_directories(run_dir);
-  fs::create_directories(profile_dir / "remote");
-}
-
-void AppLayout::write_token(const std::string& text) const {
-  write_file(token, text);
-}
-
-fs::path AppLayout::remote_marker(const std::string& session_id) const {
-  return profile_dir / "remote" / sha256_hex(session_id);
-}
-
 int count_open_fds() {
+  // /dev/fd lists this process's descriptors on both systems.
   int n = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++n;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/dev/fd")) ++n;
   return n - 1;  // the iterator's own descriptor
 }
 
@@ -180,4 +141,4 @@ std::string read_file(const fs::path& path) {
   return s.str();
 }
 
-}  // namespace kestrum::testing
+}  // namespace kestrum::testkit

@@ -2,6 +2,8 @@
 // standard input in, standard output, standard error and exit status out.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -9,7 +11,9 @@
 #include <string>
 #include <vector>
 
-namespace kestrum::testing {
+#include "common/exec_array.hpp"
+
+namespace kestrum::testkit {
 
 struct RunResult {
   std::string out;
@@ -42,30 +46,19 @@ struct ExecImage {
   ExecImage(const ExecImage&) = delete;
   ExecImage& operator=(const ExecImage&) = delete;
   std::vector<std::string> words, entries;
-  std::vector<char*> argv, envp;  // point into the two above, null-terminated
+  ExecArray argv, envp;  // point into the two above
 };
 
-// A temporary directory removed with everything in it at the end of the scope.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
+// A pipe whose ends are both close-on-exec, so only what a child is given reaches it.
+// Throws std::runtime_error when the system refuses one.
+struct TestPipe {
+  int read = -1;
+  int write = -1;
 };
+TestPipe make_test_pipe();
 
-// A HOME with the app's data directory laid out for a profile, as the app sets it up.
-struct AppLayout {
-  explicit AppLayout(const std::filesystem::path& home, const std::string& profile = "kestrum");
-  std::filesystem::path home, data, run_dir, profile_dir, socket, token;
-  void write_token(const std::string& text) const;
-  // The remote marker of a session (file name: SHA-256 of the id).
-  std::filesystem::path remote_marker(const std::string& session_id) const;
-};
+// Gone, or a zombie nobody has reaped yet: either way it runs no more.
+bool process_gone(pid_t pid);
 
 // Open descriptors of this process.
 int count_open_fds();
@@ -73,4 +66,4 @@ int count_open_fds();
 void write_file(const std::filesystem::path& path, const std::string& content);
 std::string read_file(const std::filesystem::path& path);
 
-}  // namespace kestrum::testing
+}  // namespace kestrum::testkit

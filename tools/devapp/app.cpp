@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "hook/unique_fd.hpp"
+#include "common/unique_fd.hpp"
 #include "tools/devapp/hook_settings.hpp"
 
 namespace kestrum::devapp {
@@ -45,7 +45,7 @@ DevApp::DevApp(const Layout& layout, AppConfig config, Log& log)
       server_(layout.paths().socket_path()) {
   for (const std::string& id : config_.rules.remote_sessions) mark_remote(id);
   server_.observe(
-      [this](const testing::Received& r) { log_.received(r.connection, r.line, r.message); });
+      [this](const testkit::Received& r) { log_.received(r.connection, r.line, r.message); });
   install_handlers();
 }
 
@@ -64,7 +64,7 @@ void DevApp::mark_local(const std::string& session_id) {
   log_.note("session " + session_id + " is local");
 }
 
-testing::Reply DevApp::answer(std::size_t connection, const std::string& method, Json result) {
+testkit::Reply DevApp::answer(std::size_t connection, const std::string& method, Json result) {
   log_.answered(connection, method, result);
   return Reply::result(std::move(result));
 }
@@ -102,7 +102,7 @@ void DevApp::install_handlers() {
   }
 }
 
-testing::Reply DevApp::hello(const Json& message, std::size_t connection) {
+testkit::Reply DevApp::hello(const Json& message, std::size_t connection) {
   const Json& params = params_of(message);
   if (text_of(params, "token") != layout_.token()) {
     log_.answered(connection, "hello", {{"error", "wrong token"}});
@@ -118,7 +118,7 @@ std::string DevApp::hold(const Rule& rule) {
   return id;
 }
 
-testing::Reply DevApp::policy_check(const Json& params, std::size_t connection) {
+testkit::Reply DevApp::policy_check(const Json& params, std::size_t connection) {
   const Rule* rule =
       config_.rules.match(text_of(params, "tool_name"), params.value("tool_input", Json::object()));
   if (!rule) return answer(connection, "policy_check", {{"decision", nullptr}});
@@ -130,7 +130,7 @@ testing::Reply DevApp::policy_check(const Json& params, std::size_t connection) 
   return answer(connection, "policy_check", std::move(result));
 }
 
-testing::Reply DevApp::policy_wait(const Json& params, std::size_t connection) {
+testkit::Reply DevApp::policy_wait(const Json& params, std::size_t connection) {
   std::optional<Hold> held;
   {
     std::lock_guard lock(mutex_);
@@ -151,7 +151,7 @@ testing::Reply DevApp::policy_wait(const Json& params, std::size_t connection) {
   return reply;
 }
 
-testing::Reply DevApp::permission_decide(const Json& params, std::size_t connection) {
+testkit::Reply DevApp::permission_decide(const Json& params, std::size_t connection) {
   const Rule* rule =
       config_.rules.match(text_of(params, "tool_name"), params.value("tool_input", Json::object()));
   if (!rule || rule->decision == Decision::Ask) {
@@ -165,7 +165,7 @@ testing::Reply DevApp::permission_decide(const Json& params, std::size_t connect
   return reply;
 }
 
-testing::Reply DevApp::launch_register(const Json& params, std::size_t connection) {
+testkit::Reply DevApp::launch_register(const Json& params, std::size_t connection) {
   const std::string launch_token = random_token();
   const std::filesystem::path settings_file =
       layout_.paths().profile_dir() / ("devapp-settings-" + launch_token.substr(0, 12) + ".json");

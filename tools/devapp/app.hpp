@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "testing/fake_app/fake_app.hpp"
+#include "testing/app_double/fake_app.hpp"
 #include "tools/devapp/layout.hpp"
 #include "tools/devapp/log.hpp"
 #include "tools/devapp/rules.hpp"
@@ -43,7 +43,7 @@ class DevApp {
     std::chrono::steady_clock::time_point due;
   };
 
-  using Reply = testing::Reply;
+  using Reply = testkit::Reply;
   void install_handlers();
   Reply answer(std::size_t connection, const std::string& method, Json result);
   Reply hello(const Json& message, std::size_t connection);
@@ -61,7 +61,7 @@ class DevApp {
   std::set<std::string> launch_tokens_;  // issued by launch.register
   std::vector<std::filesystem::path> settings_files_;
   unsigned next_perm_ = 1;
-  testing::FakeApp server_;
+  testkit::FakeApp server_;
 };
 
 }  // namespace kestrum::devapp

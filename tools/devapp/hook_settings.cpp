@@ -1,6 +1,6 @@
 #include "tools/devapp/hook_settings.hpp"
 
-#include "hook/event_table.hpp"
+#include "hook/events.hpp"
 
 namespace kestrum::devapp {
 namespace {
@@ -29,7 +29,7 @@ Json hook_settings(const std::filesystem::path& hook_program, const std::string&
     Json command = {
         {"command", exec_command(hook_program, std::string(event.name) + " --profile " + profile)},
         {"type", "command"}};
-    if (event.name == "PreToolUse" || event.name == "PermissionRequest") {
+    if (event.waits_for_person) {
       command["timeout"] = kHumanWaitHookTimeout;
     }
     hooks[std::string(event.name)] = Json::array({Json{{"hooks", Json::array({command})}}});

@@ -5,13 +5,14 @@
 #include <filesystem>
 #include <string>
 
-#include "hook/json.hpp"
+#include "common/json.hpp"
+#include "hook/app_request.hpp"
 
 namespace kestrum::devapp {
 
-// Events that may wait on a person get a Claude Code timeout beyond the hook's 615 s wait
-// (Claude Code's default of 600 s would cut it short).
-inline constexpr int kHumanWaitHookTimeout = 630;
+// Events that may wait on a person get a Claude Code timeout beyond the hook's own wait
+// (Claude Code's default of 600 s would cut it short), with room to answer after it.
+inline constexpr int kHumanWaitHookTimeout = static_cast<int>(kUserDecisionLimit.count()) + 15;
 
 Json hook_settings(const std::filesystem::path& hook_program, const std::string& profile);
 

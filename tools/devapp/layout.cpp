@@ -5,8 +5,8 @@
 #include <sodium/randombytes.h>
 #include <unistd.h>
 
-#include "hook/unique_fd.hpp"
-#include "paths/marker.hpp"
+#include "common/unique_fd.hpp"
+#include "profile/marker.hpp"
 
 namespace kestrum::devapp {
 

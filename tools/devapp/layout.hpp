@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "paths/profile_paths.hpp"
+#include "profile/profile_paths.hpp"
 
 namespace kestrum::devapp {
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "hook/json.hpp"
+#include "common/json.hpp"
 
 namespace kestrum::devapp {
 

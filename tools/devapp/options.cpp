@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "paths/proc/proc.hpp"
-#include "paths/profile.hpp"
+#include "common/proc.hpp"
+#include "profile/profile.hpp"
 
 namespace kestrum::devapp {
 

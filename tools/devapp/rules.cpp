@@ -1,6 +1,6 @@
 #include "tools/devapp/rules.hpp"
 
-#include "hook/token.hpp"
+#include "common/fd_io.hpp"
 
 namespace kestrum::devapp {
 namespace {
@@ -109,7 +109,7 @@ std::expected<Rules, std::string> parse_rules(std::string_view text, const std::
 }
 
 std::expected<Rules, std::string> load_rules(const std::filesystem::path& file) {
-  const auto text = read_small_file(file, 1 << 20);
+  const auto text = read_named_file(file, 1 << 20);
   if (!text) return std::unexpected(file.string() + ": cannot be read");
   return parse_rules(*text, file.string());
 }

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "hook/json.hpp"
+#include "common/json.hpp"
 
 namespace kestrum::devapp {
 

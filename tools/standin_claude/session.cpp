@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "hook/event.hpp"
+#include "hook/intake.hpp"
 #include "testing/process/process.hpp"
 
 namespace kestrum::standin {
@@ -31,7 +31,7 @@ Session::Session(Settings settings)
 
 HookAnswer Session::run_command(const std::string& command, const std::string& input,
                                 std::chrono::seconds timeout) {
-  testing::RunOptions options;
+  testkit::RunOptions options;
   options.args = {"-c", command};
   options.input = input;
   options.inherit_env = true;
@@ -42,7 +42,7 @@ HookAnswer Session::run_command(const std::string& command, const std::string& i
                  {"CLAUDECODE", "1"},
                  {"CLAUDE_CODE_ENTRYPOINT", "cli"}};
   options.timeout = timeout;
-  const testing::RunResult r = testing::run_program("/bin/sh", options);
+  const testkit::RunResult r = testkit::run_program("/bin/sh", options);
   HookAnswer answer{true, r.status, r.out, r.err, static_cast<long>(r.elapsed.count())};
   if (r.signal != 0 || (r.status != 0 && r.status != 2)) behaved_ = false;
   return answer;

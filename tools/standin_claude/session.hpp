@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "hook/json.hpp"
+#include "common/json.hpp"
 #include "tools/standin_claude/settings.hpp"
 
 namespace kestrum::standin {

@@ -1,12 +1,12 @@
 #include "tools/standin_claude/settings.hpp"
 
-#include "hook/json.hpp"
-#include "hook/token.hpp"
+#include "common/fd_io.hpp"
+#include "common/json.hpp"
 
 namespace kestrum::standin {
 
 std::expected<Settings, std::string> load_settings(const std::filesystem::path& file) {
-  const auto text = read_small_file(file, 1 << 22);
+  const auto text = read_named_file(file, 1 << 22);
   if (!text) return std::unexpected("cannot read " + file.string());
   const auto doc = parse_json(*text);
   if (!doc || !doc->is_object()) return std::unexpected(file.string() + " is not a JSON object");

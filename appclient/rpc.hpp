@@ -1,0 +1,87 @@
+// The client of the app's local socket: connect, greet, one request or notification, close.
+// Every wait is bounded by the caller's deadline; nothing is retried.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "appclient/deadline.hpp"
+#include "common/json.hpp"
+#include "common/unique_fd.hpp"
+
+namespace kestrum {
+
+enum class RpcError { Connect, Io, Timeout, Protocol };
+
+// "Connect", "Io", "Timeout" or "Protocol".
+std::string_view to_string(RpcError error);
+
+// The app's answers are small; a longer line is refused (`Protocol`) so that an app that
+// streams bytes without a line feed cannot grow the hook's memory for the whole wait.
+inline constexpr std::size_t kMaxLineBytes = 16 * 1024 * 1024;
+
+// A greeted connection: reads through an 8,192-byte buffer from the socket, writes to a
+// close-on-exec duplicate of it. Both descriptors close with it.
+class AppConnection {
+ public:
+  AppConnection(UniqueFd read_side, UniqueFd write_side);
+  int read_fd() const { return read_.get(); }
+  int write_fd() const { return write_.get(); }
+
+  // One line of valid UTF-8, the line feed included (a last line may lack it). Every
+  // receive is bounded by the time left, so the deadline bounds the whole line.
+  std::expected<std::string, RpcError> read_line(Clock::time_point deadline);
+
+ private:
+  static constexpr std::size_t kBufferBytes = 8192;
+
+  // Receives into the empty buffer; 0 bytes at the end of the stream.
+  std::expected<std::size_t, RpcError> fill(Clock::time_point deadline);
+
+  UniqueFd read_;
+  UniqueFd write_;
+  std::string buffer_;     // kBufferBytes long once the first receive happens
+  std::size_t start_ = 0;  // received but not yet handed out: [start_, end_)
+  std::size_t end_ = 0;
+};
+
+std::expected<UniqueFd, RpcError> connect_with_timeout(const std::filesystem::path& socket_path,
+                                                       std::chrono::nanoseconds limit);
+
+// Sends "hello" (id 1) and checks the answer declares protocol version 0.
+std::expected<AppConnection, RpcError> greet(UniqueFd socket, const Json& hello,
+                                             Clock::time_point deadline);
+
+std::expected<void, RpcError> send_message(AppConnection& connection, const Json& message,
+                                           Clock::time_point deadline);
+
+// The "result" of the first answer whose "id" is the unsigned integer `id`.
+std::expected<Json, RpcError> read_answer(AppConnection& connection, std::uint64_t id,
+                                          Clock::time_point deadline);
+
+Json make_request(std::uint64_t id, std::string_view method, const Json& params);
+Json make_notification(std::string_view method, const Json& params);
+
+// On a connected socket: greets, sends one request and returns the answer's "result".
+std::expected<Json, RpcError> rpc_request(UniqueFd socket, const Json& hello,
+                                          std::string_view method, const Json& params,
+                                          Clock::time_point deadline);
+
+// The whole conversation, bounded by one deadline fixed before connecting: the answer's
+// "result".
+std::expected<Json, RpcError> rpc_request(const std::filesystem::path& socket_path,
+                                          const Json& hello, std::string_view method,
+                                          const Json& params, std::chrono::nanoseconds limit);
+
+// As above for a notification: done once its line is written; nothing comes back.
+std::expected<void, RpcError> rpc_notify(const std::filesystem::path& socket_path,
+                                         const Json& hello, std::string_view method,
+                                         const Json& params, std::chrono::nanoseconds limit);
+
+}  // namespace kestrum

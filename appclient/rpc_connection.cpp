@@ -1,0 +1,114 @@
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "appclient/rpc.hpp"
+#include "common/local_socket.hpp"
+#include "common/utf8.hpp"
+
+namespace kestrum {
+namespace {
+
+bool would_block(int error) {
+  return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+std::expected<void, RpcError> send_all(AppConnection& connection, std::string_view bytes,
+                                       Clock::time_point deadline) {
+  while (!bytes.empty()) {
+    // Renewed before every send, so that a slowly reading app cannot stretch the deadline.
+    const auto left = time_left(deadline);
+    if (!left) return std::unexpected(RpcError::Timeout);
+    if (!set_socket_timeout(connection.write_fd(), SO_SNDTIMEO, *left)) {
+      return std::unexpected(RpcError::Io);
+    }
+    const ssize_t sent = send_no_sigpipe(connection.write_fd(), bytes.data(), bytes.size());
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(would_block(errno) ? RpcError::Timeout : RpcError::Io);
+    }
+    if (sent == 0) return std::unexpected(RpcError::Io);
+    bytes.remove_prefix(static_cast<std::size_t>(sent));
+  }
+  return {};
+}
+
+bool matches_id(const Json& line, std::uint64_t id) {
+  const Json* value = member(line, "id");
+  return value && value->is_number_unsigned() && value->get<std::uint64_t>() == id;
+}
+
+}  // namespace
+
+AppConnection::AppConnection(UniqueFd read_side, UniqueFd write_side)
+    : read_(std::move(read_side)), write_(std::move(write_side)) {}
+
+std::expected<std::size_t, RpcError> AppConnection::fill(Clock::time_point deadline) {
+  if (buffer_.empty()) buffer_.resize(kBufferBytes);
+  start_ = end_ = 0;
+  for (;;) {
+    const auto left = time_left(deadline);
+    if (!left) return std::unexpected(RpcError::Timeout);
+    if (!set_socket_timeout(read_.get(), SO_RCVTIMEO, *left)) {
+      return std::unexpected(RpcError::Io);
+    }
+    const ssize_t got = ::recv(read_.get(), buffer_.data(), buffer_.size(), 0);
+    if (got >= 0) {
+      end_ = static_cast<std::size_t>(got);
+      return end_;
+    }
+    if (errno == EINTR) continue;
+    return std::unexpected(would_block(errno) ? RpcError::Timeout : RpcError::Io);
+  }
+}
+
+std::expected<std::string, RpcError> AppConnection::read_line(Clock::time_point deadline) {
+  std::string line;
+  for (;;) {
+    if (start_ < end_) {
+      const char* begin = buffer_.data() + start_;
+      const std::size_t available = end_ - start_;
+      const auto* feed = static_cast<const char*>(std::memchr(begin, '\n', available));
+      const std::size_t take = feed ? static_cast<std::size_t>(feed - begin) + 1 : available;
+      if (line.size() + take > kMaxLineBytes) return std::unexpected(RpcError::Protocol);
+      line.append(begin, take);
+      start_ += take;
+      if (feed) break;
+    }
+    const auto got = fill(deadline);
+    if (!got) return std::unexpected(got.error());
+    if (*got == 0) {
+      if (line.empty()) return std::unexpected(RpcError::Io);
+      break;  // a last line without a line feed counts like any other
+    }
+  }
+  if (!is_valid_utf8(line)) return std::unexpected(RpcError::Io);
+  return line;
+}
+
+std::expected<void, RpcError> send_message(AppConnection& connection, const Json& message,
+                                           Clock::time_point deadline) {
+  if (!time_left(deadline)) return std::unexpected(RpcError::Timeout);
+  std::string bytes = dump_compact(message);
+  bytes += '\n';
+  return send_all(connection, bytes, deadline);
+}
+
+std::expected<Json, RpcError> read_answer(AppConnection& connection, std::uint64_t id,
+                                          Clock::time_point deadline) {
+  for (;;) {
+    if (!time_left(deadline)) return std::unexpected(RpcError::Timeout);
+    const auto line = connection.read_line(deadline);
+    if (!line) return std::unexpected(line.error());
+    auto value = parse_json(*line);
+    if (!value) return std::unexpected(RpcError::Protocol);
+    if (!matches_id(*value, id)) continue;  // the app's own messages, or other answers
+    if (value->contains("error")) return std::unexpected(RpcError::Protocol);
+    const auto result = value->find("result");
+    if (result == value->end()) return std::unexpected(RpcError::Protocol);
+    return std::move(*result);
+  }
+}
+
+}  // namespace kestrum

@@ -1,0 +1,322 @@
+#include "appclient/rpc.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cstring>
+#include <future>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "testing/app_double/fake_app.hpp"
+#include "testing/process/process.hpp"
+#include "testing/process/temp_dir.hpp"
+
+namespace kestrum {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using std::chrono::milliseconds;
+using testkit::FakeApp;
+using testkit::FullListener;
+using testkit::Reply;
+using testkit::TempDir;
+
+milliseconds since(Clock::time_point start) {
+  return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+}
+
+// Every test checks that neither the client nor the stand-in app left a descriptor open.
+class RpcTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fds_before_ = testkit::count_open_fds(); }
+  void TearDown() override {
+    app_.reset();
+    EXPECT_EQ(testkit::count_open_fds(), fds_before_);
+  }
+
+  FakeApp& app() {
+    if (!app_) app_ = std::make_unique<FakeApp>(socket_);
+    return *app_;
+  }
+
+  std::expected<Json, RpcError> call(std::chrono::nanoseconds limit = 2s) {
+    return rpc_request(socket_, hello_, "m", Json{{"k", "v"}}, limit);
+  }
+
+  std::expected<void, RpcError> notify(std::chrono::nanoseconds limit = 2s) {
+    return rpc_notify(socket_, hello_, "m", Json{{"k", "v"}}, limit);
+  }
+
+  // The value the app answered "m" with, or the failure.
+  std::expected<Json, RpcError> answer_of(Reply reply, std::chrono::nanoseconds limit = 2s) {
+    app().on("m", std::move(reply));
+    return call(limit);
+  }
+
+  TempDir dir_;
+  fs::path socket_ = dir_.path() / "app.sock";
+  Json hello_ = {{"role", "hook"}, {"token", "secret"}, {"protocol_version", 0u}};
+  std::unique_ptr<FakeApp> app_;
+  int fds_before_ = 0;
+};
+
+TEST(RpcErrorText, IsTheName) {
+  EXPECT_EQ(to_string(RpcError::Connect), "Connect");
+  EXPECT_EQ(to_string(RpcError::Io), "Io");
+  EXPECT_EQ(to_string(RpcError::Timeout), "Timeout");
+  EXPECT_EQ(to_string(RpcError::Protocol), "Protocol");
+}
+
+// --- connecting -------------------------------------------------------------------------
+
+TEST_F(RpcTest, MissingSocketFileFailsAtOnce) {
+  const auto start = Clock::now();
+  EXPECT_EQ(call(5s).error(), RpcError::Connect);
+  EXPECT_LT(since(start), 1s);
+}
+
+TEST_F(RpcTest, SocketFileWithoutListenerIsConnect) {
+  {
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, socket_.c_str());
+    ASSERT_EQ(::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  }  // closed: the file stays, nobody listens
+  EXPECT_EQ(connect_with_timeout(socket_, 2s).error(), RpcError::Connect);
+}
+
+TEST_F(RpcTest, PathTooLongForAnAddressIsConnect) {
+  EXPECT_EQ(connect_with_timeout(dir_.path() / std::string(200, 'x'), 2s).error(),
+            RpcError::Connect);
+  EXPECT_EQ(connect_with_timeout("", 2s).error(), RpcError::Connect);
+}
+
+TEST_F(RpcTest, ListenerThatNeverAcceptsTimesOutAtTheLimit) {
+  FullListener full(socket_);
+  auto start = Clock::now();
+  EXPECT_EQ(connect_with_timeout(socket_, 300ms).error(), RpcError::Timeout);
+  EXPECT_GE(since(start), 250ms);
+  EXPECT_LT(since(start), 2s);
+
+  start = Clock::now();
+  EXPECT_EQ(call(300ms).error(), RpcError::Timeout);
+  EXPECT_LT(since(start), 2s);
+}
+
+TEST_F(RpcTest, NoTimeLeftIsTimeout) {
+  app();
+  EXPECT_EQ(connect_with_timeout(socket_, 0ns).error(), RpcError::Timeout);
+}
+
+// --- greeting ---------------------------------------------------------------------------
+
+TEST_F(RpcTest, WritesGreetingAndRequestAsCompactLinesInNameOrder) {
+  app().on("m", Reply::result(1));
+  ASSERT_TRUE(call());
+  ASSERT_TRUE(app().wait_for_messages(2, 4s));
+  const auto lines = app().received();
+  EXPECT_EQ(lines[0].line,
+            R"({"id":1,"jsonrpc":"2.0","method":"hello","params":{"protocol_version":0,)"
+            R"("role":"hook","token":"secret"}})");
+  EXPECT_EQ(lines[1].line, R"({"id":2,"jsonrpc":"2.0","method":"m","params":{"k":"v"}})");
+  EXPECT_EQ(lines[0].connection, lines[1].connection);
+}
+
+TEST_F(RpcTest, GreetingSidesAreDistinctCloseOnExecDescriptors) {
+  app();
+  auto socket = connect_with_timeout(socket_, 2s);
+  ASSERT_TRUE(socket);
+  auto connection = greet(std::move(*socket), hello_, deadline_after(2s));
+  ASSERT_TRUE(connection);
+  EXPECT_NE(connection->read_fd(), connection->write_fd());
+  EXPECT_GE(connection->write_fd(), 3);
+  EXPECT_TRUE(::fcntl(connection->write_fd(), F_GETFD) & FD_CLOEXEC);
+  EXPECT_TRUE(::fcntl(connection->read_fd(), F_GETFD) & FD_CLOEXEC);
+}
+
+TEST_F(RpcTest, GreetingWithoutProtocolZeroStopsBeforeTheRequest) {
+  const Json versions[] = {1u, "0", 0.0, -1, nullptr};
+  for (const Json& version : versions) {
+    app().on("hello", Reply::greeting(version));
+    EXPECT_EQ(call().error(), RpcError::Protocol) << version;
+  }
+  app().on("hello", Reply::result(Json::object()));
+  EXPECT_EQ(call().error(), RpcError::Protocol);
+  app().on("hello", Reply::result(0));
+  EXPECT_EQ(call().error(), RpcError::Protocol);
+
+  ASSERT_TRUE(app().wait_for_closed(7, 4s));
+  for (const auto& message : app().messages()) EXPECT_EQ(message["method"], "hello");
+}
+
+TEST_F(RpcTest, GreetingAnswerMayCarryMoreMembers) {
+  app().on("hello", Reply::result({{"protocol_version", 0u}, {"app", "x"}}));
+  EXPECT_EQ(answer_of(Reply::result(3)), Json(3));
+}
+
+// --- which line is the answer -----------------------------------------------------------
+
+TEST_F(RpcTest, UnrelatedLinesAreSkipped) {
+  Reply reply = Reply::result("other").with_id(7);
+  reply.then(Reply::line(R"({"jsonrpc":"2.0","result":"no id"})"))
+      .then(Reply::line("[2]"))
+      .then(Reply::line("2"))
+      .then(Reply::result("the greeting's id").with_id(1))
+      .then(Reply::result("mine"));
+  EXPECT_EQ(answer_of(std::move(reply)), Json("mine"));
+}
+
+TEST_F(RpcTest, OnlyTheUnsignedIntegerIdMatches) {
+  Reply reply = Reply::result("fractional").with_id(2.0);
+  reply.then(Reply::result("negative").with_id(-2))
+      .then(Reply::result("text").with_id("2"))
+      .then(Reply::result("mine"));
+  EXPECT_EQ(answer_of(std::move(reply)), Json("mine"));
+}
+
+TEST_F(RpcTest, ResultMayBeAnyValueIncludingNull) {
+  EXPECT_EQ(answer_of(Reply::result(nullptr)), Json(nullptr));
+  EXPECT_EQ(answer_of(Reply::result({{"a", {1, 2}}})), Json({{"a", {1, 2}}}));
+  EXPECT_EQ(answer_of(Reply::line(" \t{\"id\":2,\"result\":4} \r")), Json(4));
+}
+
+TEST_F(RpcTest, ErrorMemberOrMissingResultIsProtocol) {
+  EXPECT_EQ(answer_of(Reply::error()).error(), RpcError::Protocol);
+  EXPECT_EQ(answer_of(Reply::error(nullptr)).error(), RpcError::Protocol);
+  EXPECT_EQ(answer_of(Reply::line(R"({"error":null,"id":2,"result":1})")).error(),
+            RpcError::Protocol);
+  EXPECT_EQ(answer_of(Reply::line(R"({"id":2})")).error(), RpcError::Protocol);
+}
+
+TEST_F(RpcTest, LineThatIsNotExactlyOneValueIsProtocolAtOnce) {
+  for (const char* text : {"", "   ", R"({"id":2,"result":1} x)", R"({"id":2,"result":1}{})",
+                           "{\"id\":2,", "not json"}) {
+    // The good answer behind the bad line must not be read.
+    Reply reply = Reply::line(text);
+    reply.then(Reply::result(1));
+    EXPECT_EQ(answer_of(std::move(reply)).error(), RpcError::Protocol) << text;
+  }
+}
+
+TEST_F(RpcTest, NestingBeyondTheGuardIsProtocol) {
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  EXPECT_EQ(answer_of(Reply::line(deep)).error(), RpcError::Protocol);
+}
+
+// --- the connection ends or breaks ------------------------------------------------------
+
+TEST_F(RpcTest, InvalidUtf8LineIsIo) {
+  EXPECT_EQ(answer_of(Reply::bytes("{\"id\":2,\"result\":\"\xff\"}\n")).error(), RpcError::Io);
+}
+
+TEST_F(RpcTest, AppClosingAfterTheGreetingFailsARequestButNotANotification) {
+  // The pause lets the notification's line be written before the close.
+  app().on("hello", Reply::greeting().then(Reply::close().after(300ms)));
+  EXPECT_EQ(call().error(), RpcError::Io);
+  EXPECT_TRUE(notify());
+}
+
+TEST_F(RpcTest, AppClosingBeforeOrInsideTheAnswerIsIo) {
+  app().on("hello", Reply::close());
+  EXPECT_EQ(call().error(), RpcError::Io);
+  app().on("hello", Reply::bytes(R"({"id":1,"res)").and_close());
+  EXPECT_EQ(call().error(), RpcError::Protocol);  // a last line is parsed like any other
+}
+
+TEST_F(RpcTest, LastLineWithoutLineFeedCounts) {
+  EXPECT_EQ(answer_of(Reply::bytes(R"({"id":2,"result":5})").and_close()), Json(5));
+}
+
+// --- deadlines --------------------------------------------------------------------------
+
+TEST_F(RpcTest, StallingAppTimesOutAtTheDeadline) {
+  for (const char* method : {"hello", "m"}) {
+    app().on(method, Reply::silence());
+    const auto start = Clock::now();
+    EXPECT_EQ(call(300ms).error(), RpcError::Timeout) << method;
+    EXPECT_GE(since(start), 250ms);
+    EXPECT_LT(since(start), 2s);
+  }
+}
+
+TEST_F(RpcTest, LateAnswerMissesAShortDeadlineAndMeetsALongOne) {
+  EXPECT_EQ(answer_of(Reply::result(1).after(800ms), 300ms).error(), RpcError::Timeout);
+  EXPECT_EQ(answer_of(Reply::result(1).after(300ms), 3s), Json(1));
+}
+
+TEST_F(RpcTest, TrickledAnswerIsReadWhileTimeLasts) {
+  EXPECT_EQ(answer_of(Reply::result(12345).trickled(5ms), 4s), Json(12345));
+}
+
+TEST_F(RpcTest, TrickledAnswerCannotOutlastTheDeadline) {
+  // About 40 bytes, 100 ms apart: each receive succeeds within its own timeout, but the
+  // whole line would take 4 s.
+  const auto start = Clock::now();
+  EXPECT_EQ(answer_of(Reply::result("trickle trickle").trickled(100ms), 500ms).error(),
+            RpcError::Timeout);
+  EXPECT_LT(since(start), 1500ms);
+}
+
+TEST_F(RpcTest, LineThatNeverEndsIsRefusedAtTheCap) {
+  const auto start = Clock::now();
+  EXPECT_EQ(answer_of(Reply::bytes(std::string(kMaxLineBytes + 1, ' ')), 20s).error(),
+            RpcError::Protocol);
+  EXPECT_LT(since(start), 15s);
+}
+
+TEST_F(RpcTest, LargeLineBelowTheCapIsRead) {
+  const std::string big(1 << 20, 'a');
+  EXPECT_EQ(answer_of(Reply::result(big), 10s), Json(big));
+}
+
+TEST_F(RpcTest, SendToAnAppThatDoesNotReadTimesOut) {
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  UniqueFd app_side(pair[1]);
+  AppConnection connection{UniqueFd(pair[0]), UniqueFd(::fcntl(pair[0], F_DUPFD_CLOEXEC, 3))};
+  const Json huge = make_notification("m", std::string(8 << 20, 'x'));
+  const auto start = Clock::now();
+  EXPECT_EQ(send_message(connection, huge, deadline_after(300ms)).error(), RpcError::Timeout);
+  EXPECT_LT(since(start), 3s);  // writing the text out counts too, slow in sanitised builds
+  EXPECT_EQ(send_message(connection, huge, Clock::now() - 1ms).error(), RpcError::Timeout);
+  EXPECT_EQ(read_answer(connection, 2, Clock::now()).error(), RpcError::Timeout);
+}
+
+// --- notifications and parallel callers -------------------------------------------------
+
+TEST_F(RpcTest, NotificationReturnsOnceWrittenWithoutId) {
+  app();
+  const auto start = Clock::now();
+  EXPECT_TRUE(notify(10s));
+  EXPECT_LT(since(start), 2s);
+  ASSERT_TRUE(app().wait_for_messages(2, 4s));
+  EXPECT_EQ(app().received()[1].line, R"({"jsonrpc":"2.0","method":"m","params":{"k":"v"}})");
+}
+
+TEST_F(RpcTest, ParallelCallersAreServedAtOnce) {
+  app().on("m",
+           [](const Json& request) { return Reply::result(request["params"]["n"]).after(500ms); });
+  std::vector<std::future<std::expected<Json, RpcError>>> calls;
+  const auto start = Clock::now();
+  for (int n = 0; n < 8; ++n) {
+    calls.push_back(std::async(std::launch::async, [this, n] {
+      return rpc_request(socket_, hello_, "m", Json{{"n", n}}, 10s);
+    }));
+  }
+  for (int n = 0; n < 8; ++n) {
+    auto result = calls[static_cast<std::size_t>(n)].get();
+    ASSERT_TRUE(result);
+    EXPECT_EQ(*result, Json(n));
+  }
+  EXPECT_LT(since(start), 3s);  // 4 s one after another
+  EXPECT_EQ(app().connections(), 8u);
+}
+
+}  // namespace
+}  // namespace kestrum

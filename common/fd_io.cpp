@@ -1,0 +1,96 @@
+#include "common/fd_io.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace kestrum {
+namespace {
+
+// The first read's size; later reads double what is there, so a large input costs a few
+// copies and no zero-filling.
+constexpr std::size_t kFirstChunk = 16 * 1024;
+
+// O_NONBLOCK keeps a FIFO from blocking the open, O_NOCTTY keeps a terminal from becoming
+// ours; reads of a regular file are not affected by either.
+constexpr int kNamedFlags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+// At a planted name a symbolic link is refused too.
+constexpr int kUntrustedFlags = kNamedFlags | O_NOFOLLOW;
+
+bool is_regular(int fd, bool single_link) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  return !single_link || st.st_nlink == 1;
+}
+
+UniqueFd open_regular(const std::filesystem::path& path, int flags) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | flags));
+  if (!fd || !is_regular(fd.get(), false)) return UniqueFd();
+  return fd;
+}
+
+std::optional<std::string> read_whole(const UniqueFd& fd, std::size_t limit, Oversize oversize) {
+  if (!fd) return std::nullopt;
+  std::string data;
+  // One byte past the limit tells a file that fits from one that does not.
+  if (!read_up_to(fd.get(), limit + 1, data)) return std::nullopt;
+  if (data.size() > limit) {
+    if (oversize == Oversize::Refuse) return std::nullopt;
+    data.resize(limit);
+  }
+  return data;
+}
+
+}  // namespace
+
+bool write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+bool read_up_to(int fd, std::size_t limit, std::string& out) {
+  while (out.size() < limit) {
+    const std::size_t used = out.size();
+    const std::size_t want = std::min(limit - used, std::max(kFirstChunk, used));
+    ssize_t got = 0;
+    out.resize_and_overwrite(used + want, [&](char* data, std::size_t) {
+      got = ::read(fd, data + used, want);
+      return used + (got > 0 ? static_cast<std::size_t>(got) : 0);
+    });
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) break;
+  }
+  return true;
+}
+
+UniqueFd open_regular_for_reading(const std::filesystem::path& path) {
+  return open_regular(path, kUntrustedFlags);
+}
+
+UniqueFd open_regular_for_writing(const std::filesystem::path& path, mode_t mode) {
+  // No O_TRUNC: nothing may be truncated before the checks.
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | kUntrustedFlags, mode));
+  if (!fd || !is_regular(fd.get(), true)) return UniqueFd();
+  if (::ftruncate(fd.get(), 0) != 0 || ::fchmod(fd.get(), mode) != 0) return UniqueFd();
+  return fd;
+}
+
+std::optional<std::string> read_regular_file(const std::filesystem::path& path, std::size_t limit,
+                                             Oversize oversize) {
+  return read_whole(open_regular_for_reading(path), limit, oversize);
+}
+
+std::optional<std::string> read_named_file(const std::filesystem::path& path, std::size_t limit) {
+  return read_whole(open_regular(path, kNamedFlags), limit, Oversize::Refuse);
+}
+
+}  // namespace kestrum

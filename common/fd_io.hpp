@@ -1,0 +1,44 @@
+// Whole byte strings through descriptors, and files at paths that someone else may have
+// planted: every reader and writer of such a path goes through here.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/unique_fd.hpp"
+
+namespace kestrum {
+
+// Every byte, through interrupted and partial writes; false once a write fails.
+bool write_all(int fd, std::string_view bytes);
+
+// Appends what the descriptor gives until its end, a read error or `limit` bytes in all;
+// false on a read error (what came before it stays in `out`).
+bool read_up_to(int fd, std::size_t limit, std::string& out);
+
+// Opens a path without trusting what sits there: a final symbolic link is not followed,
+// a FIFO or device neither blocks the open nor is accepted, only a regular file is.
+UniqueFd open_regular_for_reading(const std::filesystem::path& path);
+
+// Creates (with `mode`) or truncates a regular file, refusing anything else at the name,
+// and a regular file with a second hard link: truncating that would change a file of the
+// user's. The refusal comes before any byte is changed.
+UniqueFd open_regular_for_writing(const std::filesystem::path& path, mode_t mode);
+
+enum class Oversize { Truncate, Refuse };
+
+// A regular file's first `limit` bytes, or (with Refuse) nothing when it holds more.
+// Nothing when it is missing, no regular file or unreadable.
+std::optional<std::string> read_regular_file(const std::filesystem::path& path, std::size_t limit,
+                                             Oversize oversize);
+
+// For a file the user named (an option's value): a symbolic link is followed, the rest is
+// as above, and more than `limit` bytes are refused.
+std::optional<std::string> read_named_file(const std::filesystem::path& path, std::size_t limit);
+
+}  // namespace kestrum

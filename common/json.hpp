@@ -1,0 +1,33 @@
+// JSON as this system reads and writes it: objects keep their members in byte order of
+// the names, and every text written is compact.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrum {
+
+using Json = nlohmann::json;
+
+// Deeper documents are refused: the library writes values recursively, and a hostile
+// nesting depth must not exhaust the stack.
+inline constexpr std::size_t kMaxJsonDepth = 512;
+
+// Exactly one JSON value, white space around it allowed; nothing on any failure.
+std::optional<Json> parse_json(std::string_view text);
+
+// Compact text; invalid UTF-8 inside strings is written as U+FFFD rather than failing.
+std::string dump_compact(const Json& value);
+
+// Compact JSON with member names sorted bytewise at every level, whatever the value's
+// own order: the form that is hashed.
+std::string canonical_json(const Json& value);
+
+// Typed member lookups: nothing when the value is no object or the member has another type.
+const std::string* string_member(const Json& object, std::string_view name);
+const Json* object_member(const Json& object, std::string_view name);
+const Json* member(const Json& object, std::string_view name);
+
+}  // namespace kestrum

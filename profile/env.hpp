@@ -1,0 +1,40 @@
+// A snapshot of the process environment, captured once per run; nothing else reads it.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace kestrum {
+
+struct Env {
+  std::optional<std::filesystem::path> home;     // HOME; empty counts as present
+  std::optional<std::string> claude_config_dir;  // CLAUDE_CONFIG_DIR: UTF-8, not empty
+  std::optional<std::string> launch_token;       // KESTRUM_LAUNCH_TOKEN: UTF-8, not empty
+  std::optional<std::filesystem::path> socket;   // KESTRUM_SOCKET: any bytes, not empty
+  std::optional<std::string> user_statusline;    // KESTRUM_USER_STATUSLINE: UTF-8, not empty
+  std::optional<std::filesystem::path> current_exe;
+  std::chrono::nanoseconds request_timeout = std::chrono::seconds(2);
+  // Replaceable where an Env is built by other means (tests).
+  std::function<std::optional<std::uint32_t>()> desktop_pid;
+  std::uint32_t parent_pid = 0;
+  // Development mode: "kestrum Dev" data directory and "--data-dir". Nothing sets it in
+  // either program as built; only tests turn it on.
+  bool dev = false;
+
+  static Env from_process();
+
+  // The parent id as sent to the app: never 0.
+  std::uint32_t reported_pid() const { return parent_pid == 0 ? 1 : parent_pid; }
+};
+
+// CLAUDE_CONFIG_DIR, else HOME/.claude; trailing slashes removed unless only slashes remain.
+std::string config_directory(const Env& env);
+
+// The current working directory as text, invalid UTF-8 replaced.
+std::optional<std::string> current_directory();
+
+}  // namespace kestrum

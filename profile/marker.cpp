@@ -1,0 +1,25 @@
+#include "profile/marker.hpp"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "common/sha256.hpp"
+
+namespace kestrum {
+
+std::string marker_file_name(std::string_view session_id) {
+  return sha256_hex(session_id);
+}
+
+MarkerState read_marker(const std::filesystem::path& path) {
+  const std::string& native = path.native();
+  if (native.find('\0') != std::string::npos) return MarkerState::Unknown;
+  struct stat st;
+  if (::lstat(native.c_str(), &st) == 0) {
+    return S_ISREG(st.st_mode) ? MarkerState::Present : MarkerState::Unknown;
+  }
+  return errno == ENOENT ? MarkerState::Absent : MarkerState::Unknown;
+}
+
+}  // namespace kestrum

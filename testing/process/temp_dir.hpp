@@ -1,0 +1,21 @@
+// A scratch directory for one test.
+#pragma once
+
+#include <filesystem>
+
+namespace kestrum::testkit {
+
+// A temporary directory removed with everything in it at the end of the scope.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace kestrum::testkit

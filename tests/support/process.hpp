@@ -1,3 +1,0 @@
-#pragma once
-
-#include "testing/process/process.hpp"
