@@ -2,6 +2,9 @@
 // thread: a local connect only waits while the listener's backlog is full, and Linux bounds
 // that wait by SO_SNDTIMEO. This costs one system call instead of a thread start on every
 // hook run, and no late connection can outlive the caller.
+// A macOS local connect never waits: with a full backlog it fails at once with
+// ECONNREFUSED, so the caller sees Connect where Linux reports Timeout. Both fall back
+// the same way; only the launcher's notice differs.
 #include <sys/socket.h>
 #include <sys/un.h>
 

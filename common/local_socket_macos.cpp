@@ -26,7 +26,13 @@ UniqueFd open_local_socket() {
 }
 
 UniqueFd accept_local(int listener) {
-  return with_socket_flags(UniqueFd(::accept(listener, nullptr, nullptr)));
+  UniqueFd fd = with_socket_flags(UniqueFd(::accept(listener, nullptr, nullptr)));
+  // The connection inherits a non-blocking listener's O_NONBLOCK here, unlike on Linux;
+  // callers rely on a blocking socket.
+  if (!fd) return fd;
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return UniqueFd();
+  return fd;
 }
 
 ssize_t send_no_sigpipe(int fd, const char* bytes, std::size_t size) {

@@ -36,7 +36,8 @@ std::optional<std::uint32_t> desktop_pid();
 
 namespace kestrum::proc {
 
-// The path of the running executable, as the system reports it.
+// The absolute path of the running executable, links resolved where the system reports
+// it otherwise.
 std::optional<std::string> current_exe();
 
 }  // namespace kestrum::proc

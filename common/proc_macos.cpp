@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -39,7 +40,9 @@ std::optional<std::uint32_t> peer_pid(int socket_fd) {
 }  // namespace kestrum::proc
 
 #include <mach-o/dyld.h>
+#include <stdlib.h>
 
+#include <memory>
 #include <vector>
 
 namespace kestrum::proc {
@@ -49,7 +52,11 @@ std::optional<std::string> current_exe() {
   _NSGetExecutablePath(nullptr, &size);
   std::vector<char> buf(size + 1, '\0');
   if (_NSGetExecutablePath(buf.data(), &size) != 0) return std::nullopt;
-  return std::string(buf.data());
+  // The loader may report the path as it was typed: relative, or through a link. Callers
+  // start this file again later, from wherever they are, so it must be absolute and real.
+  const std::unique_ptr<char, decltype(&::free)> real(::realpath(buf.data(), nullptr), &::free);
+  if (!real) return std::nullopt;
+  return std::string(real.get());
 }
 
 }  // namespace kestrum::proc

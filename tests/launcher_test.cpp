@@ -81,22 +81,17 @@ class Launcher : public ::testing::Test {
     record_ = root_.path() / "record";
     fs::create_directories(home_);
     fs::create_directories(bin_);
-    // Arguments and environment NUL-separated; the descriptor list from the shell itself.
+    // exec keeps the process: its id, parent, descriptors and ignored signals are claude's.
     install_claude(script_of({
         "#!/bin/sh",
-        "printf '%s\\0' \"$0\" \"$@\" > " + recorded("args"),
-        "/usr/bin/env -0 > " + recorded("env"),
-        "echo \"$$ $PPID\" > " + recorded("pid"),
-        "while read -r k v; do [ \"$k\" = SigIgn: ] && echo \"$v\"; done < /proc/$$/status > " +
-            recorded("sigign"),
-        "cd /proc/$$/fd && echo * > " + recorded("fds"),
-        "exit 42",
+        "exec '" + std::string(KESTRUM_START_REPORTER_BIN) + "' " + recorded_dir() +
+            " \"$0\" \"$@\"",
     }));
     fs::create_directories(record_);
     env_ = {{"HOME", home_.string()}, {"PATH", bin_.string() + ":/usr/bin:/bin"}};
   }
 
-  std::string recorded(const char* name) const { return "'" + (record_ / name).string() + "'"; }
+  std::string recorded_dir() const { return "'" + record_.string() + "'"; }
 
   void install_claude(const std::string& content) {
     write_file(bin_ / "claude", content);

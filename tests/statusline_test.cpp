@@ -261,7 +261,7 @@ TEST_F(StatuslineTest, HostileCommandsAndInputStillEndWithinTheWindow) {
   // has had its turn.
   const RunResult huge = refresh("echo ok", std::string(9 << 20, ' '));
   EXPECT_EQ(huge.status, 0);
-  EXPECT_LT(huge.elapsed, 4s);
+  EXPECT_LT(huge.elapsed, 10s);
 #ifndef __SANITIZE_ADDRESS__
   EXPECT_EQ(huge.out, "ok\n");
 #endif
@@ -496,11 +496,11 @@ TEST_F(UsageReportTest, AnUnreachableAppChangesNothing) {
     FullListener full(app_.socket);  // a connect that never completes
     const RunResult stalled = refresh("echo hi", status_with_figures());
     EXPECT_EQ(stalled.out, "hi\n");
-    EXPECT_LT(stalled.elapsed, 1200ms);
+    EXPECT_LT(stalled.elapsed, 1800ms);  // never the ordinary 2 s
   }
   const RunResult absent = refresh("echo hi", status_with_figures());
   EXPECT_EQ(absent.out, "hi\n");
-  EXPECT_LT(absent.elapsed, 900ms);
+  EXPECT_LT(absent.elapsed, 1800ms);
 }
 
 }  // namespace

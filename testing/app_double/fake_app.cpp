@@ -65,9 +65,16 @@ void remove_stale_socket(const fs::path& path) {
   if (::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) ::unlink(path.c_str());
 }
 
+// The name appears only once the socket listens, so that whoever sees it can connect: the
+// socket is bound under a neighbouring name and renamed into place (unless that name is
+// too long for an address).
 UniqueFd listen_at(const fs::path& path, int backlog) {
-  const sockaddr_un address = address_of(path);
-  remove_stale_socket(path);
+  fs::path staging = path;
+  staging += "~";
+  const bool staged = staging.native().size() < sizeof(sockaddr_un::sun_path);
+  const fs::path& bound = staged ? staging : path;
+  const sockaddr_un address = address_of(bound);
+  remove_stale_socket(bound);
   UniqueFd fd = open_local_socket();
   if (!fd) fail("socket");
   // The sockets API takes the generic address type.
@@ -75,6 +82,7 @@ UniqueFd listen_at(const fs::path& path, int backlog) {
     fail("bind");
   }
   if (::listen(fd.get(), backlog) != 0) fail("listen");
+  if (staged && ::rename(staging.c_str(), path.c_str()) != 0) fail("rename");
   return fd;
 }
 
