@@ -14,6 +14,7 @@ class ExecArray {
 
   // The system's interfaces take char* but never write through it.
   ExecArray& add(const std::string& text) { return add(const_cast<char*>(text.c_str())); }
+  ExecArray& add(std::string&&) = delete;  // the text would die before the array
   ExecArray& add(char* text) {
     pointers_.insert(pointers_.end() - 1, text);
     return *this;

@@ -89,8 +89,9 @@ std::optional<std::string> read_regular_file(const std::filesystem::path& path, 
   return read_whole(open_regular_for_reading(path), limit, oversize);
 }
 
-std::optional<std::string> read_named_file(const std::filesystem::path& path, std::size_t limit) {
-  return read_whole(open_regular(path, kNamedFlags), limit, Oversize::Refuse);
+std::optional<std::string> read_named_file(const std::filesystem::path& path, std::size_t limit,
+                                           Oversize oversize) {
+  return read_whole(open_regular(path, kNamedFlags), limit, oversize);
 }
 
 }  // namespace kestrum

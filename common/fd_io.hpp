@@ -37,8 +37,9 @@ enum class Oversize { Truncate, Refuse };
 std::optional<std::string> read_regular_file(const std::filesystem::path& path, std::size_t limit,
                                              Oversize oversize);
 
-// For a file the user named (an option's value): a symbolic link is followed, the rest is
-// as above, and more than `limit` bytes are refused.
-std::optional<std::string> read_named_file(const std::filesystem::path& path, std::size_t limit);
+// For a file the user or the app named (an option's value, the app's token): a symbolic
+// link is followed, the rest is as above.
+std::optional<std::string> read_named_file(const std::filesystem::path& path, std::size_t limit,
+                                           Oversize oversize = Oversize::Refuse);
 
 }  // namespace kestrum

@@ -8,23 +8,19 @@
 namespace kestrum {
 namespace {
 
-using enum Delivery;
-
 constexpr EventKind session_event(std::string_view name, bool ends_session = false) {
-  return {name,  "session_event", Notification,         false,
-          false, ends_session,    session_event_params, notify_app};
+  return {name, "session_event", false, false, ends_session, session_event_params, notify_app};
 }
 
-// name, method, delivery, blocking, waits for a person, ends the session, params, deliver
+// name, method, blocking, waits for a person, ends the session, params, deliver (a
+// notification is delivered by notify_app, which waits for no answer)
 constexpr std::array<EventKind, 13> kEvents{{
-    {"PreToolUse", "policy_check", Request, true, true, false, pre_tool_params, pre_tool_use},
-    {"PermissionRequest", "permission_decide", Request, false, true, false, permission_params,
+    {"PreToolUse", "policy_check", true, true, false, pre_tool_params, pre_tool_use},
+    {"PermissionRequest", "permission_decide", false, true, false, permission_params,
      permission_request},
-    {"PermissionDenied", "policy_denied", Notification, false, false, false, permission_params,
-     notify_app},
-    {"UserPromptSubmit", "prompt_submitted", Request, false, false, false, prompt_params,
-     submit_prompt},
-    {"ConfigChange", "config_change", Request, true, false, false, config_change_params,
+    {"PermissionDenied", "policy_denied", false, false, false, permission_params, notify_app},
+    {"UserPromptSubmit", "prompt_submitted", false, false, false, prompt_params, submit_prompt},
+    {"ConfigChange", "config_change", true, false, false, config_change_params,
      report_config_change},
     session_event("SessionStart"),
     session_event("SessionEnd", true),

@@ -12,15 +12,12 @@
 
 namespace kestrum {
 
-enum class Delivery { Request, Notification };
-
 struct EventKind {
   std::string_view name;    // Claude Code's event name, the hook's first argument
   std::string_view method;  // the app method it is delivered with
-  Delivery delivery;
-  bool blocking;          // may answer with standard error and exit status 2
-  bool waits_for_person;  // its answer may take up to kUserDecisionLimit
-  bool ends_session;      // the session's skip marker goes with it
+  bool blocking;            // may answer with standard error and exit status 2
+  bool waits_for_person;    // its answer may take up to kUserDecisionLimit
+  bool ends_session;        // the session's skip marker goes with it
   Json (*params)(const EventInput& input);
   // Asks or notifies the app; nothing when it could not, or answered in another shape.
   Decided (*deliver)(const AppRequest& request);
@@ -31,7 +28,7 @@ std::span<const EventKind> all_events();
 // Exact, case-sensitive match; nothing for any other word.
 const EventKind* find_event(std::string_view name);
 
-// The params of the named event's method; only the common members for an unknown name.
+// The params of the named event's method; an empty object for an unknown name.
 Json method_params(std::string_view event_name, const Json& event, std::string_view config_dir);
 
 }  // namespace kestrum

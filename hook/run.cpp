@@ -14,8 +14,8 @@
 namespace kestrum {
 namespace {
 
-// The one limit rule: ordinary waits get the environment's timeout, a person's decision
-// gets at least kUserDecisionLimit.
+// The one limit rule: ordinary waits get the environment's timeout; where a person may
+// decide, that answer gets at least kUserDecisionLimit.
 AppRequest app_request(const EventKind& kind, const ProfilePaths& paths, const Json& identity,
                        const Json& params, const Env& env) {
   return {paths.socket_path(),
@@ -23,7 +23,9 @@ AppRequest app_request(const EventKind& kind, const ProfilePaths& paths, const J
           identity,
           params,
           env.request_timeout,
-          std::max<std::chrono::nanoseconds>(env.request_timeout, kUserDecisionLimit)};
+          kind.waits_for_person
+              ? std::max<std::chrono::nanoseconds>(env.request_timeout, kUserDecisionLimit)
+              : env.request_timeout};
 }
 
 Outcome run_event(const EventKind& kind, std::span<const std::string> options,

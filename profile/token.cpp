@@ -12,7 +12,9 @@ constexpr std::size_t kMaxTokenFileBytes = 1 << 20;
 }  // namespace
 
 std::optional<std::string> read_token(const std::filesystem::path& path) {
-  auto text = read_regular_file(path, kMaxTokenFileBytes, Oversize::Truncate);
+  // The app writes its token where it likes and may link it into place; what sits there
+  // must still never block the read.
+  auto text = read_named_file(path, kMaxTokenFileBytes, Oversize::Truncate);
   if (!text || !is_valid_utf8(*text)) return std::nullopt;
   const std::string_view token = trim_unicode_whitespace(*text);
   if (token.empty()) return std::nullopt;

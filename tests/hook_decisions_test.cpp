@@ -78,14 +78,27 @@ TEST_F(HookDecisions, EveryEventSendsTheGreetingAndItsMethodOnly) {
                          {"role", "hook"},
                          {"session_id", "s1"},
                          {"token", "tok"}};
-  const char* names[] = {
-      "PreToolUse",   "PermissionRequest", "PermissionDenied", "UserPromptSubmit",
-      "ConfigChange", "SessionStart",      "SessionEnd",       "Stop",
-      "StopFailure",  "SubagentStart",     "SubagentStop",     "Notification",
-      "PostToolUse"};
+  // The app's side of the contract, written out rather than read from the hook's table.
+  struct Sent {
+    const char* event;
+    const char* method;
+    bool request;
+  };
+  const Sent sent[] = {{"PreToolUse", "policy_check", true},
+                       {"PermissionRequest", "permission_decide", true},
+                       {"PermissionDenied", "policy_denied", false},
+                       {"UserPromptSubmit", "prompt_submitted", true},
+                       {"ConfigChange", "config_change", true},
+                       {"SessionStart", "session_event", false},
+                       {"SessionEnd", "session_event", false},
+                       {"Stop", "session_event", false},
+                       {"StopFailure", "session_event", false},
+                       {"SubagentStart", "session_event", false},
+                       {"SubagentStop", "session_event", false},
+                       {"Notification", "session_event", false},
+                       {"PostToolUse", "session_event", false}};
   std::size_t connection = 0;
-  for (const char* name : names) {
-    const EventKind& kind = *find_event(name);
+  for (const auto& [name, method, request] : sent) {
     hook(name);
     ASSERT_TRUE(app_.wait_for_closed(connection + 1, 4s)) << name;
     const auto messages = app_.messages_of(connection++);
@@ -94,9 +107,9 @@ TEST_F(HookDecisions, EveryEventSendsTheGreetingAndItsMethodOnly) {
               Json({{"id", 1}, {"jsonrpc", "2.0"}, {"method", "hello"}, {"params", identity}}))
         << name;
     Json expected = {{"jsonrpc", "2.0"},
-                     {"method", kind.method},
+                     {"method", method},
                      {"params", method_params(name, kEvent, config_dir)}};
-    if (kind.delivery == Delivery::Request) expected["id"] = 2;
+    if (request) expected["id"] = 2;
     EXPECT_EQ(messages[1], expected) << name;
   }
 }

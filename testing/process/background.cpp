@@ -25,13 +25,15 @@ BackgroundProcess::BackgroundProcess(const std::filesystem::path& program,
       "process-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
   out_file_ = output_dir / (stem + ".out");
   err_file_ = output_dir / (stem + ".err");
-  const TestPipe in = make_test_pipe();
+  TestPipe in = make_test_pipe();
   ExecImage image(program, options);
   pid_ = ::fork();
+  if (pid_ < 0) throw std::runtime_error("fork");
   if (pid_ == 0) {
-    ::dup2(in.read, 0);
-    const int out = ::open(out_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open(err_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(in.read.get(), 0);
+    // Close-on-exec: only the copies on 1 and 2 reach the program.
+    const int out = ::open(out_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int err = ::open(err_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     ::dup2(out, 1);
     ::dup2(err, 2);
     if (options.cwd && ::chdir(options.cwd->c_str()) != 0) ::_exit(120);
@@ -39,8 +41,7 @@ BackgroundProcess::BackgroundProcess(const std::filesystem::path& program,
     ::execve(image.argv.get()[0], image.argv.get(), image.envp.get());
     ::_exit(121);
   }
-  ::close(in.read);
-  input_ = in.write;
+  input_ = in.write.release();
 }
 
 BackgroundProcess::~BackgroundProcess() {
@@ -63,7 +64,7 @@ void BackgroundProcess::close_input() {
 }
 
 void BackgroundProcess::send_signal(int signal) {
-  if (!result_) ::kill(pid_, signal);
+  if (!result_ && pid_ > 0) ::kill(pid_, signal);
 }
 
 std::optional<RunResult> BackgroundProcess::wait(std::chrono::milliseconds timeout) {

@@ -12,7 +12,7 @@ namespace kestrum::testkit {
 TestPipe make_test_pipe() {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  return {fds[0], fds[1]};
+  return {UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
 }  // namespace kestrum::testkit

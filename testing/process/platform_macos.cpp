@@ -16,12 +16,11 @@ namespace kestrum::testkit {
 TestPipe make_test_pipe() {
   int fds[2];
   if (::pipe(fds) != 0) throw std::runtime_error("pipe");
+  TestPipe pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
   if (::fcntl(fds[0], F_SETFD, FD_CLOEXEC) != 0 || ::fcntl(fds[1], F_SETFD, FD_CLOEXEC) != 0) {
-    ::close(fds[0]);
-    ::close(fds[1]);
     throw std::runtime_error("pipe");
   }
-  return {fds[0], fds[1]};
+  return pipe;
 }
 
 }  // namespace kestrum::testkit

@@ -46,73 +46,71 @@ RunResult run_program(const fs::path& program, const RunOptions& options) {
   // A program that leaves its input unread must not end the caller.
   static const bool sigpipe_ignored = (::signal(SIGPIPE, SIG_IGN), true);
   (void)sigpipe_ignored;
-  const TestPipe in = make_test_pipe(), out = make_test_pipe(), err = make_test_pipe();
+  TestPipe in = make_test_pipe(), out = make_test_pipe(), err = make_test_pipe();
   ExecImage image(program, options);
 
   const auto start = Clock::now();
   const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork");
   if (pid == 0) {
     if (options.close_stdin) {
       ::close(0);
     } else {
-      ::dup2(in.read, 0);
+      ::dup2(in.read.get(), 0);
     }
-    ::dup2(out.write, 1);
-    ::dup2(err.write, 2);
+    ::dup2(out.write.get(), 1);
+    ::dup2(err.write.get(), 2);
     ::setpgid(0, 0);
     if (options.cwd && ::chdir(options.cwd->c_str()) != 0) ::_exit(120);
     ::signal(SIGPIPE, SIG_DFL);  // as a caller outside would start it
     ::execve(image.argv.get()[0], image.argv.get(), image.envp.get());
     ::_exit(121);
   }
-  ::close(in.read);
-  ::close(out.write);
-  ::close(err.write);
+  in.read.reset();
+  out.write.reset();
+  err.write.reset();
 
   RunResult result;
   std::string_view pending = options.input;
-  int in_fd = in.write;
+  UniqueFd& in_fd = in.write;
   if (pending.empty() && !options.hold_stdin_open) {
-    ::close(in_fd);
-    in_fd = -1;
+    in_fd.reset();
   } else {
-    ::fcntl(in_fd, F_SETFL, O_NONBLOCK);
+    ::fcntl(in_fd.get(), F_SETFL, O_NONBLOCK);
   }
-  int out_fd = out.read, err_fd = err.read;
+  UniqueFd &out_fd = out.read, &err_fd = err.read;
   bool killed = false;
-  while (out_fd >= 0 || err_fd >= 0) {
+  while (out_fd || err_fd) {
     const auto left = options.timeout - (Clock::now() - start);
     if (left <= Clock::duration::zero() && !killed) {
       ::kill(-pid, SIGKILL);
       ::kill(pid, SIGKILL);
       killed = true;
     }
-    const int poll_in = pending.empty() ? -1 : in_fd;
-    pollfd fds[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {poll_in, POLLOUT, 0}};
+    const int poll_in = pending.empty() ? -1 : in_fd.get();
+    pollfd fds[3] = {{out_fd.get(), POLLIN, 0}, {err_fd.get(), POLLIN, 0}, {poll_in, POLLOUT, 0}};
     ::poll(fds, 3, 50);
     for (int i = 0; i < 2; ++i) {
-      int& fd = i == 0 ? out_fd : err_fd;
-      if (fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      UniqueFd& fd = i == 0 ? out_fd : err_fd;
+      if (!fd || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       char buf[65536];
-      const ssize_t n = ::read(fd, buf, sizeof buf);
+      const ssize_t n = ::read(fd.get(), buf, sizeof buf);
       if (n > 0) {
         (i == 0 ? result.out : result.err).append(buf, static_cast<std::size_t>(n));
       } else if (n == 0 || errno != EINTR) {
-        ::close(fd);
-        fd = -1;
+        fd.reset();
       }
     }
-    if (in_fd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      const ssize_t n = ::write(in_fd, pending.data(), pending.size());
+    if (in_fd && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
+      const ssize_t n = ::write(in_fd.get(), pending.data(), pending.size());
       if (n > 0) pending.remove_prefix(static_cast<std::size_t>(n));
       if ((n < 0 && errno != EAGAIN && errno != EINTR) ||
           (pending.empty() && !options.hold_stdin_open)) {
-        ::close(in_fd);
-        in_fd = -1;
+        in_fd.reset();
       }
     }
   }
-  if (in_fd >= 0) ::close(in_fd);
+  in_fd.reset();
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/exec_array.hpp"
+#include "common/unique_fd.hpp"
 
 namespace kestrum::testkit {
 
@@ -52,8 +53,8 @@ struct ExecImage {
 // A pipe whose ends are both close-on-exec, so only what a child is given reaches it.
 // Throws std::runtime_error when the system refuses one.
 struct TestPipe {
-  int read = -1;
-  int write = -1;
+  UniqueFd read;
+  UniqueFd write;
 };
 TestPipe make_test_pipe();
 
