@@ -1,4 +1,5 @@
 // The launcher's word filter and the search path it gives Claude Code.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>

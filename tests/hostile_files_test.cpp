@@ -1,7 +1,10 @@
 // kestrum-hook against files someone else planted or swapped, events that are not quite
 // JSON, and signals during a wait: every run must end in time with a safe answer.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 
@@ -44,7 +47,10 @@ void make_fifo(const fs::path& path) {
 
 class HostileFiles : public ::testing::Test {
  protected:
-  HostileFiles() { app_.on("policy_check", Reply::result({{"decision", "allow"}})); }
+  HostileFiles() {
+    layout_.write_token("tok\n");
+    app_.on("policy_check", Reply::result({{"decision", "allow"}}));
+  }
 
   RunOptions options(std::vector<std::string> args, std::string input = event_json()) const {
     RunOptions run;
@@ -112,6 +118,31 @@ TEST_F(HostileFiles, AnEventWithAByteOrderMarkOrANulIsNoEvent) {
   EXPECT_EQ(app_.connections(), 0u);
 }
 
+TEST_F(HostileFiles, StartedWithoutEvenItsOwnNameItActsAsWithNoWords) {
+  const fs::path out = scratch_.path() / "out";
+  const std::vector<std::string> entries = environment_of(options({}));
+  ExecArray envp;
+  envp.add_all(entries);
+  char* const no_words[] = {nullptr};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null_fd = ::open("/dev/null", O_RDONLY);
+    const int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (null_fd < 0 || out_fd < 0 || ::dup2(null_fd, 0) < 0 || ::dup2(out_fd, 1) < 0 ||
+        ::dup2(out_fd, 2) < 0) {
+      ::_exit(120);
+    }
+    ::execve(KESTRUM_HOOK_BIN, no_words, envp.get());
+    ::_exit(121);
+  }
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(read_file(out), "");
+}
+
 TEST_F(HostileFiles, ASignalDuringTheWaitGivesTheUnreachableAnswer) {
   // A held call: the hook waits for a person's decision that never comes.
   app_.on("policy_check", Reply::result({{"decision", "hold"}, {"perm_id", "p1"}}));
@@ -134,7 +165,8 @@ TEST_F(HostileFiles, ASignalDuringTheWaitGivesTheUnreachableAnswer) {
     hook_process.close_input();
     // The greeting, the check and the wait have arrived: the hook is waiting.
     seen += 3;
-    ASSERT_TRUE(app_.wait_for_messages(seen, 10s));
+    ASSERT_TRUE(app_.wait_for_messages(seen, 10s))
+        << Json(app_.messages()).dump() << hook_process.err();
     hook_process.send_signal(c.signal);
     const auto r = hook_process.wait(10s);
     ASSERT_TRUE(r);
