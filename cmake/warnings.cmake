@@ -12,6 +12,16 @@ if(KESTRUM_SANITIZE)
     -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   target_link_options(kestrum_options INTERFACE -fsanitize=address,undefined)
 endif()
+if(KESTRUM_FUZZ)
+  # Every library is instrumented for coverage; only the fuzz targets link libFuzzer's main.
+  target_compile_options(kestrum_options INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  target_link_options(kestrum_options INTERFACE -fsanitize=address,undefined)
+endif()
+if(KESTRUM_TSAN)
+  target_compile_options(kestrum_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(kestrum_options INTERFACE -fsanitize=thread)
+endif()
 
 # Programs as a user installs them: no libstdc++ to load at start.
 function(kestrum_program target)

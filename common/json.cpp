@@ -65,6 +65,11 @@ std::string canonical_json(const Json& value) {
 }
 
 std::optional<Json> parse_json(std::string_view text) {
+  // The reader would skip a byte-order mark and stop at a NUL, accepting text that is no
+  // JSON text at all.
+  if (text.starts_with("\xEF\xBB\xBF") || text.find('\0') != std::string_view::npos) {
+    return std::nullopt;
+  }
   if (!nesting_within_limit(text)) return std::nullopt;
   Json value = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
   if (value.is_discarded()) return std::nullopt;

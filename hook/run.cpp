@@ -8,6 +8,7 @@
 #include "hook/intake.hpp"
 #include "hook/ownership/ownership.hpp"
 #include "hook/ownership/skip_marker.hpp"
+#include "hook/signal_answer.hpp"
 #include "hook/statusline/statusline.hpp"
 #include "profile/profile_options.hpp"
 
@@ -50,10 +51,15 @@ Outcome run_event(const EventKind& kind, std::span<const std::string> options,
   const auto identity = identity_object(event, *session_id, config_dir, env, paths->token_path());
   if (!identity) return app_unreachable(kind.blocking, session_id, *paths);
 
-  if (Decided decided = kind.deliver(app_request(kind, *paths, *identity, params, env))) {
-    return std::move(*decided);
+  Outcome unreachable = app_unreachable(kind.blocking, session_id, *paths);
+  Decided decided;
+  {
+    // Only a blocking event has an answer worth giving when it is stopped mid-wait.
+    std::optional<SignalAnswer> on_signal;
+    if (kind.blocking) on_signal.emplace(unreachable);
+    decided = kind.deliver(app_request(kind, *paths, *identity, params, env));
   }
-  return app_unreachable(kind.blocking, session_id, *paths);
+  return decided ? std::move(*decided) : std::move(unreachable);
 }
 
 }  // namespace

@@ -21,10 +21,16 @@ constexpr std::string_view kSystemInstallDirs[] = {
     "/usr/local/bin",
 };
 
-// An empty home gives the relative directory itself, as a path join would.
+// A relative or empty home would put directories relative to wherever Claude Code stands on
+// its PATH, and a ":" would split one directory into several (an empty one is the current
+// directory).
+bool usable_home(const std::string& home) {
+  return home.starts_with('/') && home.find(':') == std::string::npos;
+}
+
 std::string under_home(const std::string& home, std::string_view relative) {
   std::string joined = home;
-  if (!joined.empty() && !joined.ends_with('/')) joined += '/';
+  if (!joined.ends_with('/')) joined += '/';
   joined += relative;
   return to_utf8_lossy(joined);
 }
@@ -60,7 +66,7 @@ std::string fallback_path(std::optional<std::string_view> path,
   for (std::string_view entry : path_entries(path.value_or(""))) {
     if (!entry.empty()) entries.emplace_back(entry);
   }
-  if (home) {
+  if (home && usable_home(home->native())) {
     for (std::string_view dir : kHomeInstallDirs) {
       append_if_missing(entries, under_home(home->native(), dir));
     }

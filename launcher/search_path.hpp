@@ -14,8 +14,9 @@ namespace kestrum::launcher {
 std::vector<std::string_view> path_entries(std::string_view search_path);
 
 // `path` is PATH (absent when unset or not UTF-8), `home` is HOME as raw bytes. The
-// install directories missing from PATH are appended in a fixed order; PATH's own
-// entries, duplicates included, stay as they are.
+// install directories missing from PATH are appended in a fixed order (those under HOME
+// only for an absolute HOME without ":"); PATH's own non-empty entries, duplicates
+// included, stay as they are.
 std::string fallback_path(std::optional<std::string_view> path,
                           const std::optional<std::filesystem::path>& home);
 

@@ -47,9 +47,12 @@ TEST(FallbackPath, HomeIsJoinedWithOneSlash) {
             "/usr/local/bin");
 }
 
-TEST(FallbackPath, EmptyHomeGivesRelativeEntries) {
-  EXPECT_EQ(fallback_path(std::nullopt, Home("")),
-            ".local/bin:.claude/local:.npm-global/bin:.bun/bin:/opt/homebrew/bin:/usr/local/bin");
+TEST(FallbackPath, OnlyAnAbsoluteHomeWithoutAColonAddsDirectories) {
+  // Each would otherwise add an empty, a relative or a split entry: the current directory.
+  for (const char* home : {":", "/a:/b", "", "home/a", ".", "/a:"}) {
+    SCOPED_TRACE(home);
+    EXPECT_EQ(fallback_path("/usr/bin", Home(home)), "/usr/bin:/opt/homebrew/bin:/usr/local/bin");
+  }
 }
 
 TEST(FallbackPath, HomeThatIsNotUtf8IsReadLossily) {

@@ -42,7 +42,7 @@ struct SplitWord {
   std::optional<std::string_view> inline_value;
 };
 
-// "--name=value" splits at the first "="; single-dash words never do ("-r=x" is a name).
+// "--name=value" splits at the first "="; single-dash words never do (they are bundles).
 SplitWord split_inline(std::string_view word) {
   const std::size_t eq = word.find('=');
   if (eq != std::string_view::npos && eq >= 2 && word.starts_with("--")) {
@@ -53,6 +53,36 @@ SplitWord split_inline(std::string_view word) {
 
 bool is_refused(std::string_view name) {
   return std::ranges::find(kRefused, name) != std::end(kRefused);
+}
+
+bool is_ascii_letter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// Claude Code reads "-" and letters as a bundle of short options ("-cp" is "-c -p"); a
+// letter that takes a value takes the rest of the word, which is then no option.
+enum class Bundle { Plain, Refused, Resume };
+
+Bundle classify_bundle(std::string_view word) {
+  if (word.size() < 3 || word[0] != '-' || !is_ascii_letter(word[1])) return Bundle::Plain;
+  for (std::size_t i = 1; i < word.size(); ++i) {
+    switch (word[i]) {
+      case 'c':
+      case 'p':
+        return Bundle::Refused;
+      // "-rID" is "--resume ID"; an "r" after other letters would resume a conversation
+      // the app cannot name, so it is refused.
+      case 'r':
+        return i == 1 ? Bundle::Resume : Bundle::Refused;
+      case 'd':  // its value is optional, and attached when given
+      case 'n':
+      case 'w':
+        return Bundle::Plain;
+      default:
+        break;
+    }
+  }
+  return Bundle::Plain;
 }
 
 std::optional<std::string_view> recorded_mode(std::string_view value) {
@@ -78,7 +108,13 @@ class Parser {
       }
       const SplitWord split = split_inline(word);
       if (is_refused(split.name)) return std::unexpected(Refusal(split.name));
-      if (split.name == "-r" || split.name == "--resume") {
+      const Bundle bundle = classify_bundle(word);
+      if (bundle == Bundle::Refused) return std::unexpected(Refusal(word));
+      if (bundle == Bundle::Resume) {
+        if (auto refused = take_resume({"-r", std::string_view(word).substr(2)})) {
+          return std::unexpected(std::move(*refused));
+        }
+      } else if (split.name == "-r" || split.name == "--resume") {
         if (auto refused = take_resume(split)) return std::unexpected(std::move(*refused));
       } else if (split.name == "--permission-mode") {
         if (auto refused = take_mode(split)) return std::unexpected(std::move(*refused));

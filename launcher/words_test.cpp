@@ -33,8 +33,8 @@ TEST(CliParse, OrdinaryWordsPassThroughInOrder) {
   EXPECT_THAT(accepted({"--model", "opus", "--verbose"}).passthrough,
               ElementsAre("--model", "opus", "--verbose"));
   // Inline values stay attached, and look-alikes of refused names are not refused.
-  EXPECT_THAT(accepted({"--model=opus", "--printer", "-pfoo", "-p=x", "-r=x", "-cx"}).passthrough,
-              ElementsAre("--model=opus", "--printer", "-pfoo", "-p=x", "-r=x", "-cx"));
+  EXPECT_THAT(accepted({"--model=opus", "--printer", "-P"}).passthrough,
+              ElementsAre("--model=opus", "--printer", "-P"));
   EXPECT_THAT(accepted({"--=x"}).passthrough, ElementsAre("--=x"));
   EXPECT_THAT(accepted({"", "-", "claude"}).passthrough, ElementsAre("", "-", "claude"));
 }
@@ -51,6 +51,39 @@ TEST(CliParse, RefusedNamesAreReportedWithoutTheirValue) {
   EXPECT_EQ(refusal({"--print="}), "--print");
   // Case matters: these are other options to Claude Code.
   EXPECT_THAT(accepted({"-P", "--Print"}).passthrough, ElementsAre("-P", "--Print"));
+}
+
+TEST(CliParse, BundlesOfShortOptionsAreReadLetterByLetter) {
+  struct Case {
+    const char* word;
+    const char* refused;  // null when the word is accepted
+    const char* resume;   // the conversation taken out, if any
+  };
+  const Case cases[] = {
+      {"-cp", "-cp", nullptr},       {"-pc", "-pc", nullptr},     {"-vp", "-vp", nullptr},
+      {"-p=x", "-p=x", nullptr},     {"-pfoo", "-pfoo", nullptr}, {"-cx", "-cx", nullptr},
+      {"-hvc", "-hvc", nullptr},     {"-vr", "-vr", nullptr},     {"-rabc", nullptr, "abc"},
+      {"-r=x", nullptr, "=x"},       {"-rp", nullptr, "p"},       {"-dp", nullptr, nullptr},
+      {"-dapi,p", nullptr, nullptr}, {"-np", nullptr, nullptr},   {"-wc", nullptr, nullptr},
+      {"-hv", nullptr, nullptr},     {"-1p", nullptr, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.word);
+    if (c.refused) {
+      EXPECT_EQ(refusal({"--verbose", c.word}), c.refused);
+      continue;
+    }
+    const LaunchArgs args = accepted({c.word});
+    if (c.resume) {
+      EXPECT_EQ(args.resume, c.resume);
+      EXPECT_THAT(args.passthrough, IsEmpty());
+    } else {
+      EXPECT_FALSE(args.resume);
+      EXPECT_THAT(args.passthrough, ElementsAre(c.word));
+    }
+  }
+  // "-r-x" would give Claude Code an option, not a conversation.
+  EXPECT_EQ(refusal({"-r-x"}), "-r");
 }
 
 TEST(CliParse, AValueThatLooksLikeARefusedOptionIsStillExamined) {

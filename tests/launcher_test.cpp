@@ -491,5 +491,32 @@ TEST_F(LauncherWithApp, RemovedWorkingDirectoryRegistersAnEmptyCwd) {
   EXPECT_EQ(app_->messages()[1]["params"]["cwd"], "");
 }
 
+// A token path someone made a FIFO, and a HOME that is no single absolute directory.
+class HostileFilesLauncher : public LauncherWithApp {};
+
+TEST_F(HostileFilesLauncher, ATokenThatIsAFifoStartsClaudeUnregisteredAtOnce) {
+  fs::remove(layout_->token);
+  ASSERT_EQ(::mkfifo(layout_->token.c_str(), 0600), 0);
+  const RunResult r = run({"claude", "x"});
+  EXPECT_EQ(r.status, 42);
+  EXPECT_THAT(r.err, HasSubstr("kestrum: kestrum 없이 띄웁니다"));
+  EXPECT_THAT(started_args(), ElementsAre("x"));
+  EXPECT_LT(r.elapsed, 6s);  // far below the 10 s registration limit
+  EXPECT_EQ(app_->connections(), 0u);
+}
+
+TEST_F(HostileFilesLauncher, AnOddHomeAddsNothingToClaudesSearchPath) {
+  // Each would give an empty entry (the current directory), a relative one or a split one.
+  for (const char* home : {":", "/a:/b", "", "rel/home"}) {
+    SCOPED_TRACE(home);
+    env_["HOME"] = home;
+    fs::remove(record_ / "pid");
+    run({"claude"});
+    ASSERT_TRUE(claude_started());
+    EXPECT_EQ(started().env.at("PATH"),
+              bin_.string() + ":/usr/bin:/bin:/opt/homebrew/bin:/usr/local/bin");
+  }
+}
+
 }  // namespace
 }  // namespace kestrum

@@ -275,5 +275,26 @@ TEST_F(OwnershipProcessTest, AStallingInstanceCostsAboutTheProbeLimit) {
   EXPECT_EQ(probe_messages()[0]["method"], "hello");
 }
 
+// Files planted where the probe reads the other instance's token and writes the marker.
+class HostileFilesOwnership : public OwnershipProcessTest {};
+
+TEST_F(HostileFilesOwnership, TheOtherInstancesTokenAsAFifoMeansNoProbe) {
+  fs::remove(other_token_);
+  ASSERT_EQ(::mkfifo(other_token_.c_str(), 0600), 0);
+  const RunResult r = owned_answer(R"({"owned":true})");
+  expect_handled_by_own_app(r);
+  EXPECT_LT(r.elapsed, 6s);  // the 2 s deadline and a margin for a loaded machine
+  EXPECT_TRUE(probe_messages().empty());
+}
+
+TEST_F(HostileFilesOwnership, AHardLinkAtTheMarkerNameIsNotWrittenThrough) {
+  const fs::path victim = dir_.path() / "victim";
+  write_file(victim, "the user's own");
+  fs::create_hard_link(victim, marker());
+  expect_owned_elsewhere(owned_answer(R"({"owned":true})"));
+  EXPECT_EQ(read_file(victim), "the user's own");
+  EXPECT_EQ(fs::hard_link_count(victim), 2u);
+}
+
 }  // namespace
 }  // namespace kestrum::testkit

@@ -22,11 +22,13 @@ using Clock = std::chrono::steady_clock;
 
 std::vector<std::string> environment_of(const RunOptions& options) {
   std::map<std::string, std::string> env = options.env;
-  if (options.inherit_env) {
-    for (char** e = environ; *e; ++e) {
-      const std::string_view entry(*e);
-      const std::size_t eq = entry.find('=');
-      if (eq != std::string_view::npos) env.emplace(entry.substr(0, eq), entry.substr(eq + 1));
+  for (char** e = environ; *e; ++e) {
+    const std::string_view entry(*e);
+    const std::size_t eq = entry.find('=');
+    if (eq == std::string_view::npos) continue;
+    // The sanitizers' settings of the test run hold for the programs it starts too.
+    if (options.inherit_env || entry.substr(0, eq).ends_with("SAN_OPTIONS")) {
+      env.emplace(entry.substr(0, eq), entry.substr(eq + 1));
     }
   }
   std::vector<std::string> entries;

@@ -27,7 +27,8 @@ struct RunResult {
 struct RunOptions {
   std::vector<std::string> args;  // after the program path
   std::string input;
-  // The child's environment: only these variables, or these over this process's own.
+  // The child's environment: only these variables (and the sanitizers' *SAN_OPTIONS of
+  // this process), or these over this process's own.
   std::map<std::string, std::string> env;
   bool inherit_env = false;
   std::optional<std::filesystem::path> cwd;

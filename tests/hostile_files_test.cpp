@@ -1,0 +1,186 @@
+// kestrum-hook against files someone else planted or swapped, events that are not quite
+// JSON, and signals during a wait: every run must end in time with a safe answer.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "common/json.hpp"
+#include "common/sha256.hpp"
+#include "hook/messages.hpp"
+#include "testing/app_double/fake_app.hpp"
+#include "testing/process/app_layout.hpp"
+#include "testing/process/background.hpp"
+#include "testing/process/process.hpp"
+#include "testing/process/temp_dir.hpp"
+
+namespace kestrum::testkit {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr std::string_view kSession = "s-hostile";
+// Every hook mode's own deadline; the margin is for a loaded machine.
+constexpr auto kDeadline = 2s;
+constexpr auto kMargin = 4s;
+
+std::string event_json() {
+  return dump_compact(Json{{"cwd", "/w"},
+                           {"session_id", std::string(kSession)},
+                           {"prompt", "hi"},
+                           {"tool_input", {{"command", "ls"}}},
+                           {"tool_name", "Bash"}});
+}
+
+std::string line(std::string_view text) {
+  return std::string(text) + "\n";
+}
+
+void make_fifo(const fs::path& path) {
+  fs::remove(path);
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0) << path;
+}
+
+class HostileFiles : public ::testing::Test {
+ protected:
+  HostileFiles() {
+    layout_.write_token("tok\n");
+    app_.on("policy_check", Reply::result({{"decision", "allow"}}));
+  }
+
+  RunOptions options(std::vector<std::string> args, std::string input = event_json()) const {
+    RunOptions run;
+    run.args = std::move(args);
+    run.input = std::move(input);
+    run.env = env_;
+    run.timeout = 30s;
+    return run;
+  }
+  RunResult hook(std::vector<std::string> args, std::string input = event_json()) const {
+    return run_program(KESTRUM_HOOK_BIN, options(std::move(args), std::move(input)));
+  }
+
+  fs::path status_file(std::string_view suffix) const {
+    return layout_.profile_dir / ("kestrum-status-" + sha256_hex(kSession) + std::string(suffix));
+  }
+
+  TempDir home_;
+  TempDir scratch_;
+  AppLayout layout_{home_.path()};
+  FakeApp app_{layout_.socket};
+  std::map<std::string, std::string> env_{{"HOME", home_.path().string()},
+                                          {"PATH", "/usr/bin:/bin"},
+                                          {"KESTRUM_USER_STATUSLINE", "echo line"}};
+};
+
+TEST_F(HostileFiles, ATokenThatIsAFifoEndsEveryModeWithinItsDeadline) {
+  make_fifo(layout_.token);
+  for (const char* mode :
+       {"PreToolUse", "PermissionRequest", "UserPromptSubmit", "SessionStart", "statusline"}) {
+    SCOPED_TRACE(mode);
+    const RunResult r = hook({mode});
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_LT(r.elapsed, kDeadline + kMargin);
+    // Unreadable token, local session: as if the app were away.
+    EXPECT_TRUE(r.status == 0 || r.status == 2) << r.status;
+  }
+  EXPECT_EQ(app_.connections(), 0u);
+}
+
+TEST_F(HostileFiles, ALockSwappedForAFifoLeavesNoSupervisorPastTheCap) {
+  constexpr auto kCap = 1000ms;
+  env_["KESTRUM_STATUSLINE_CAP_MS"] = std::to_string(kCap.count());
+  env_["LOCK"] = status_file(".lock").string();
+  env_["KESTRUM_USER_STATUSLINE"] = R"(rm -f "$LOCK"; mkfifo "$LOCK"; exec sleep 30)";
+  const RunResult r = hook({"statusline-user", "--out", status_file(".out").string(), "--lock",
+                            status_file(".lock").string()},
+                           "{}");
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_LT(r.elapsed, kCap + 1s + kMargin);
+  // Not ours any more: the FIFO stays where it was planted.
+  EXPECT_TRUE(fs::is_fifo(status_file(".lock")));
+}
+
+TEST_F(HostileFiles, AnEventWithAByteOrderMarkOrANulIsNoEvent) {
+  const std::string event = event_json();
+  for (const std::string& input :
+       {"\xEF\xBB\xBF" + event, event + std::string(1, '\0'), event + std::string(1, '\0') + "x"}) {
+    SCOPED_TRACE(input);
+    // A blocking event without a session is held; the app is not asked.
+    const RunResult r = hook({"PreToolUse"}, input);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, line(kOnHoldText));
+  }
+  EXPECT_EQ(app_.connections(), 0u);
+}
+
+TEST_F(HostileFiles, StartedWithoutEvenItsOwnNameItActsAsWithNoWords) {
+  const fs::path out = scratch_.path() / "out";
+  const std::vector<std::string> entries = environment_of(options({}));
+  ExecArray envp;
+  envp.add_all(entries);
+  char* const no_words[] = {nullptr};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null_fd = ::open("/dev/null", O_RDONLY);
+    const int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (null_fd < 0 || out_fd < 0 || ::dup2(null_fd, 0) < 0 || ::dup2(out_fd, 1) < 0 ||
+        ::dup2(out_fd, 2) < 0) {
+      ::_exit(120);
+    }
+    ::execve(KESTRUM_HOOK_BIN, no_words, envp.get());
+    ::_exit(121);
+  }
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(read_file(out), "");
+}
+
+TEST_F(HostileFiles, ASignalDuringTheWaitGivesTheUnreachableAnswer) {
+  // A held call: the hook waits for a person's decision that never comes.
+  app_.on("policy_check", Reply::result({{"decision", "hold"}, {"perm_id", "p1"}}));
+  app_.on("policy_wait", Reply::silence());
+  struct Case {
+    int signal;
+    bool remote;
+  };
+  const Case cases[] = {{SIGTERM, true}, {SIGINT, true}, {SIGHUP, true}, {SIGTERM, false}};
+  std::size_t seen = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "signal " << c.signal << (c.remote ? " remote" : ""));
+    if (c.remote) {
+      write_file(layout_.remote_marker(std::string(kSession)), "");
+    } else {
+      fs::remove(layout_.remote_marker(std::string(kSession)));
+    }
+    BackgroundProcess hook_process(KESTRUM_HOOK_BIN, options({"PreToolUse"}), scratch_.path());
+    hook_process.write_input(event_json());
+    hook_process.close_input();
+    // The greeting, the check and the wait have arrived: the hook is waiting.
+    seen += 3;
+    ASSERT_TRUE(app_.wait_for_messages(seen, 10s))
+        << Json(app_.messages()).dump() << hook_process.err();
+    hook_process.send_signal(c.signal);
+    const auto r = hook_process.wait(10s);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->signal, 0);
+    EXPECT_EQ(hook_process.out(), "");
+    if (c.remote) {
+      EXPECT_EQ(r->status, 2);
+      EXPECT_EQ(hook_process.err(), line(kOnHoldText));
+    } else {
+      EXPECT_EQ(r->status, 0);
+      EXPECT_EQ(hook_process.err(), "");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kestrum::testkit
