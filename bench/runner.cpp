@@ -304,7 +304,8 @@ int run_bench(const Options& o, const fs::path& dir) {
   const fs::path status_home = dir / "status-home";  // no app: the status line runs alone
   const fs::path run_dir = app_home / "Library/Application Support/kestrum/run";
   fs::create_directories(run_dir);
-  fs::create_directories(status_home);
+  // The profile's own folder, where the status line keeps its cache and lock.
+  fs::create_directories(status_home / "Library/Application Support/kestrum/profiles/kestrum");
   write_file(run_dir / "kestrum.token", "bench-token\n");
   fs::permissions(run_dir / "kestrum.token", fs::perms::owner_read | fs::perms::owner_write);
 
