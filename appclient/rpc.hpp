@@ -60,6 +60,11 @@ std::expected<AppConnection, RpcError> greet(UniqueFd socket, const Json& hello,
 
 std::expected<void, RpcError> send_message(AppConnection& connection, const Json& message,
                                            Clock::time_point deadline);
+// The same for a request (with `id`) or a notification, written straight from `params`
+// without first copying them into a message value: tool inputs can be megabytes.
+std::expected<void, RpcError> send_message(AppConnection& connection,
+                                           std::optional<std::uint64_t> id, std::string_view method,
+                                           const Json& params, Clock::time_point deadline);
 
 // The "result" of the first answer whose "id" is the unsigned integer `id`.
 std::expected<Json, RpcError> read_answer(AppConnection& connection, std::uint64_t id,

@@ -49,8 +49,7 @@ std::expected<AppConnection, RpcError> greet(UniqueFd socket, const Json& hello,
   UniqueFd write_side(::fcntl(socket.get(), F_DUPFD_CLOEXEC, 3));
   if (!write_side) return std::unexpected(RpcError::Io);
   AppConnection connection(std::move(socket), std::move(write_side));
-  if (auto sent = send_message(connection, make_request(kGreetingId, "hello", hello), deadline);
-      !sent) {
+  if (auto sent = send_message(connection, kGreetingId, "hello", hello, deadline); !sent) {
     return std::unexpected(sent.error());
   }
   const auto answer = read_answer(connection, kGreetingId, deadline);
@@ -62,11 +61,12 @@ std::expected<AppConnection, RpcError> greet(UniqueFd socket, const Json& hello,
 namespace {
 
 std::expected<AppConnection, RpcError> greet_and_send(UniqueFd socket, const Json& hello,
-                                                      const Json& message,
+                                                      std::optional<std::uint64_t> id,
+                                                      std::string_view method, const Json& params,
                                                       Clock::time_point deadline) {
   auto connection = greet(std::move(socket), hello, deadline);
   if (!connection) return std::unexpected(connection.error());
-  if (auto sent = send_message(*connection, message, deadline); !sent) {
+  if (auto sent = send_message(*connection, id, method, params, deadline); !sent) {
     return std::unexpected(sent.error());
   }
   return connection;
@@ -77,8 +77,7 @@ std::expected<AppConnection, RpcError> greet_and_send(UniqueFd socket, const Jso
 std::expected<Json, RpcError> rpc_request(UniqueFd socket, const Json& hello,
                                           std::string_view method, const Json& params,
                                           Clock::time_point deadline) {
-  auto connection =
-      greet_and_send(std::move(socket), hello, make_request(kRequestId, method, params), deadline);
+  auto connection = greet_and_send(std::move(socket), hello, kRequestId, method, params, deadline);
   if (!connection) return std::unexpected(connection.error());
   return read_answer(*connection, kRequestId, deadline);
 }
@@ -100,7 +99,7 @@ std::expected<void, RpcError> rpc_notify(const std::filesystem::path& socket_pat
   auto socket = connect_with_timeout(socket_path, limit);
   if (!socket) return std::unexpected(socket.error());
   auto connection =
-      greet_and_send(std::move(*socket), hello, make_notification(method, params), deadline);
+      greet_and_send(std::move(*socket), hello, std::nullopt, method, params, deadline);
   if (!connection) return std::unexpected(connection.error());
   return {};
 }

@@ -95,6 +95,21 @@ std::expected<void, RpcError> send_message(AppConnection& connection, const Json
   return send_all(connection, bytes, deadline);
 }
 
+std::expected<void, RpcError> send_message(AppConnection& connection,
+                                           std::optional<std::uint64_t> id, std::string_view method,
+                                           const Json& params, Clock::time_point deadline) {
+  if (!time_left(deadline)) return std::unexpected(RpcError::Timeout);
+  // Members in name order, as make_request and make_notification have them.
+  std::string bytes = "{";
+  if (id) bytes += "\"id\":" + std::to_string(*id) + ",";
+  bytes += "\"jsonrpc\":\"2.0\",\"method\":";
+  append_compact(Json(std::string(method)), bytes);
+  bytes += ",\"params\":";
+  append_compact(params, bytes);
+  bytes += "}\n";
+  return send_all(connection, bytes, deadline);
+}
+
 std::expected<Json, RpcError> read_answer(AppConnection& connection, std::uint64_t id,
                                           Clock::time_point deadline) {
   for (;;) {

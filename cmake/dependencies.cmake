@@ -1,5 +1,7 @@
 # Everything comes from the system's packages (scripts/bootstrap installs them).
 find_package(nlohmann_json 3.10 REQUIRED)
+# Header-only; it reads JSON into nlohmann's values several times faster than their own parser.
+find_path(RAPIDJSON_INCLUDE_DIR rapidjson/reader.h REQUIRED)
 find_package(Threads REQUIRED)
 find_package(PkgConfig REQUIRED)
 

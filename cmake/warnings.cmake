@@ -23,13 +23,22 @@ if(KESTRUM_TSAN)
   target_link_options(kestrum_options INTERFACE -fsanitize=thread)
 endif()
 
-# Programs as a user installs them: no libstdc++ to load at start.
+# Programs as a user installs them. On Linux they are fully static: the hook starts on
+# every tool call, and the dynamic loader was most of its start-up. glibc warns at link
+# time about the calls that need its shared NSS modules even in a static program
+# (getpwnam, getaddrinfo and the like); the warnings are fatal, so such a call fails the
+# build instead of a user's lookup. macOS cannot link statically and keeps libSystem.
 function(kestrum_program target)
   target_link_libraries(${target} PRIVATE kestrum_options)
   if(KESTRUM_STATIC_RUNTIME AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
-    target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+    target_link_options(${target} PRIVATE -static -Wl,--fatal-warnings -Wl,--gc-sections)
   endif()
 endfunction()
+
+# Code that no program runs is left out of the static programs.
+if(KESTRUM_STATIC_RUNTIME AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  target_compile_options(kestrum_options INTERFACE -ffunction-sections -fdata-sections)
+endif()
 
 # A unit or process test: a GoogleTest program registered with CTest.
 function(kestrum_test target)
@@ -37,3 +46,16 @@ function(kestrum_test target)
   target_link_libraries(${target} PRIVATE kestrum_options GTest::gtest_main GTest::gmock)
   gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
+
+# The guard above rests on glibc's link-time warnings: make sure this toolchain gives them.
+if(KESTRUM_STATIC_RUNTIME AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  include(CheckCSourceCompiles)
+  set(CMAKE_REQUIRED_LINK_OPTIONS -static -Wl,--fatal-warnings)
+  check_c_source_compiles("#include <pwd.h>\nint main(void) { return getpwnam(\"x\") != 0; }"
+    KESTRUM_NSS_CALL_LINKS_STATICALLY)
+  unset(CMAKE_REQUIRED_LINK_OPTIONS)
+  if(KESTRUM_NSS_CALL_LINKS_STATICALLY)
+    message(FATAL_ERROR "A static link does not refuse NSS calls here; the programs would "
+                        "link calls that fail at run time.")
+  endif()
+endif()

@@ -1,58 +1,173 @@
 #include "common/json.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <vector>
+
+#include "common/json_reader.hpp"
 
 namespace kestrum {
 namespace {
 
-// Nesting depth of the brackets outside strings; stops counting once past the limit.
-bool nesting_within_limit(std::string_view text) {
-  std::size_t depth = 0;
-  bool in_string = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (in_string) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        in_string = false;
+// Bytes a JSON string cannot hold as they are: control characters, the quote and the
+// backslash. Bytes from 0x80 up start a sequence that is checked as UTF-8.
+constexpr std::array<std::uint8_t, 256> kByteClass = [] {
+  std::array<std::uint8_t, 256> classes{};
+  for (std::size_t c = 0; c < 0x20; ++c) classes[c] = 1;
+  classes['"'] = classes['\\'] = 1;
+  for (std::size_t c = 0x80; c < 0x100; ++c) classes[c] = 2;
+  return classes;
+}();
+
+// The length of the valid UTF-8 sequence at the start of `rest`, or 0.
+std::size_t utf8_sequence_length(std::string_view rest) {
+  const auto byte = [&rest](std::size_t i) {
+    return i < rest.size() ? static_cast<unsigned char>(rest[i]) : 0u;
+  };
+  const auto continuation = [&byte](std::size_t i) { return (byte(i) & 0xC0u) == 0x80u; };
+  const unsigned lead = byte(0);
+  if (lead >= 0xC2 && lead <= 0xDF) return continuation(1) ? 2 : 0;
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    const unsigned low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
+    return byte(1) >= low && byte(1) <= high && continuation(2) ? 3 : 0;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    const unsigned low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
+    return byte(1) >= low && byte(1) <= high && continuation(2) && continuation(3) ? 4 : 0;
+  }
+  return 0;
+}
+
+void append_escape(char c, std::string& out) {
+  switch (c) {
+    case '"':
+      out += "\\\"";
+      return;
+    case '\\':
+      out += "\\\\";
+      return;
+    case '\b':
+      out += "\\b";
+      return;
+    case '\f':
+      out += "\\f";
+      return;
+    case '\n':
+      out += "\\n";
+      return;
+    case '\r':
+      out += "\\r";
+      return;
+    case '\t':
+      out += "\\t";
+      return;
+    default:
+      break;
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  const auto byte = static_cast<unsigned char>(c);
+  const char escaped[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0xF]};
+  out.append(escaped, sizeof escaped);
+}
+
+// Runs of bytes that need no escape are copied whole. False, with `out` as it was, when
+// the text is not valid UTF-8.
+bool append_string(std::string_view text, std::string& out) {
+  const std::size_t start = out.size();
+  out += '"';
+  const char* run = text.data();
+  const char* const end = text.data() + text.size();
+  for (const char* p = run; p < end;) {
+    const std::uint8_t kind = kByteClass[static_cast<unsigned char>(*p)];
+    if (kind == 0) {
+      ++p;
+    } else if (kind == 2) {
+      const std::size_t length = utf8_sequence_length(std::string_view(p, end));
+      if (length == 0) {
+        out.resize(start);
+        return false;
       }
-    } else if (c == '"') {
-      in_string = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > kMaxJsonDepth) return false;
-    } else if ((c == ']' || c == '}') && depth > 0) {
-      --depth;
+      p += length;
+    } else {
+      out.append(run, p);
+      append_escape(*p++, out);
+      run = p;
     }
   }
+  out.append(run, end);
+  out += '"';
   return true;
 }
 
-void write_canonical(const Json& value, std::string& out) {
-  if (value.is_object()) {
-    // Sorted here rather than trusted to the container, so any object type works.
-    std::vector<const std::string*> names;
-    names.reserve(value.size());
-    for (const auto& [name, _] : value.items()) names.push_back(&name);
-    std::ranges::sort(names, [](const auto* a, const auto* b) { return *a < *b; });
-    out += '{';
-    for (std::size_t i = 0; i < names.size(); ++i) {
-      if (i) out += ',';
-      out += dump_compact(Json(*names[i]));
-      out += ':';
-      write_canonical(value.at(*names[i]), out);
+void write_string(const std::string& text, std::string& out) {
+  // Invalid UTF-8 is rare: the library's replacement writes it, byte for byte as before.
+  if (!append_string(text, out))
+    out += Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// Room for the text of `value`: its strings' bytes plus a little for escapes and
+// punctuation, so that the output is allocated once in the usual case.
+std::size_t estimated_size(const Json& value) {
+  switch (value.type()) {
+    case Json::value_t::string: {
+      const std::size_t bytes = value.get_ref<const std::string&>().size();
+      return 2 * bytes + 2;  // untouched reserve costs address space, not memory
     }
-    out += '}';
-  } else if (value.is_array()) {
-    out += '[';
-    for (std::size_t i = 0; i < value.size(); ++i) {
-      if (i) out += ',';
-      write_canonical(value[i], out);
+    case Json::value_t::object: {
+      std::size_t total = 2;
+      for (const auto& [name, member] : value.items()) {
+        total += name.size() + 4 + estimated_size(member);
+      }
+      return total;
     }
-    out += ']';
-  } else {
-    out += dump_compact(value);
+    case Json::value_t::array: {
+      std::size_t total = 2;
+      for (const Json& element : value) total += 1 + estimated_size(element);
+      return total;
+    }
+    default:
+      return 24;
+  }
+}
+
+void write_value(const Json& value, std::string& out, bool sort_names);
+
+void write_object(const Json& value, std::string& out, bool sort_names) {
+  // Sorted here rather than trusted to the container, so any object type works.
+  std::vector<std::pair<const std::string*, const Json*>> members;
+  members.reserve(value.size());
+  for (auto it = value.begin(); it != value.end(); ++it) members.emplace_back(&it.key(), &*it);
+  if (sort_names)
+    std::ranges::sort(members, [](const auto& a, const auto& b) { return *a.first < *b.first; });
+  out += '{';
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    if (i) out += ',';
+    write_string(*members[i].first, out);
+    out += ':';
+    write_value(*members[i].second, out, sort_names);
+  }
+  out += '}';
+}
+
+void write_value(const Json& value, std::string& out, bool sort_names) {
+  switch (value.type()) {
+    case Json::value_t::object:
+      write_object(value, out, sort_names);
+      return;
+    case Json::value_t::array:
+      out += '[';
+      for (std::size_t i = 0; i < value.size(); ++i) {
+        if (i) out += ',';
+        write_value(value[i], out, sort_names);
+      }
+      out += ']';
+      return;
+    case Json::value_t::string:
+      write_string(value.get_ref<const std::string&>(), out);
+      return;
+    default:
+      out += value.dump(-1, ' ', false, Json::error_handler_t::replace);
   }
 }
 
@@ -60,7 +175,8 @@ void write_canonical(const Json& value, std::string& out) {
 
 std::string canonical_json(const Json& value) {
   std::string out;
-  write_canonical(value, out);
+  out.reserve(estimated_size(value));
+  write_value(value, out, true);
   return out;
 }
 
@@ -70,14 +186,19 @@ std::optional<Json> parse_json(std::string_view text) {
   if (text.starts_with("\xEF\xBB\xBF") || text.find('\0') != std::string_view::npos) {
     return std::nullopt;
   }
-  if (!nesting_within_limit(text)) return std::nullopt;
-  Json value = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-  if (value.is_discarded()) return std::nullopt;
-  return value;
+  return read_json_document(text);
 }
 
 std::string dump_compact(const Json& value) {
-  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+  std::string out;
+  out.reserve(estimated_size(value));
+  write_value(value, out, false);
+  return out;
+}
+
+void append_compact(const Json& value, std::string& out) {
+  out.reserve(out.size() + estimated_size(value));
+  write_value(value, out, false);
 }
 
 const Json* member(const Json& object, std::string_view name) {

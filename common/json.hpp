@@ -20,6 +20,8 @@ std::optional<Json> parse_json(std::string_view text);
 
 // Compact text; invalid UTF-8 inside strings is written as U+FFFD rather than failing.
 std::string dump_compact(const Json& value);
+// The same text put at the end of `out`, which grows once for it in the usual case.
+void append_compact(const Json& value, std::string& out);
 
 // Compact JSON with member names sorted bytewise at every level, whatever the value's
 // own order: the form that is hashed.

@@ -45,7 +45,7 @@ const EventKind* find_event(std::string_view name) {
   return nullptr;
 }
 
-Json method_params(std::string_view event_name, const Json& event, std::string_view config_dir) {
+Json method_params(std::string_view event_name, Json event, std::string_view config_dir) {
   const EventKind* kind = find_event(event_name);
   if (!kind) return Json::object();
   return kind->params({event_name, event, config_dir});

@@ -29,6 +29,6 @@ std::span<const EventKind> all_events();
 const EventKind* find_event(std::string_view name);
 
 // The params of the named event's method; an empty object for an unknown name.
-Json method_params(std::string_view event_name, const Json& event, std::string_view config_dir);
+Json method_params(std::string_view event_name, Json event, std::string_view config_dir);
 
 }  // namespace kestrum

@@ -33,6 +33,9 @@ void reopen_closed_standard_descriptors() {
 
 std::string read_input() {
   std::string input;
+  // All the room at once: a large event is then never copied to grow the buffer, and the
+  // pages of a small one that are never written are never taken.
+  input.reserve(kMaxInputBytes);
   // A read error ends the input: what came so far is the input.
   kestrum::read_up_to(STDIN_FILENO, kMaxInputBytes, input);
   return input;

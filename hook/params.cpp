@@ -17,9 +17,11 @@ void copy_bool(Json& params, const Json& event, const char* name) {
   if (m && m->is_boolean()) params[name] = *m;
 }
 
-Json tool_input_copy(const Json& event) {
-  const Json* input = object_member(event, "tool_input");
-  return input ? *input : Json::object();
+Json take_tool_input(Json& event) {
+  if (!event.is_object()) return Json::object();
+  const auto input = event.find("tool_input");
+  if (input == event.end() || !input->is_object()) return Json::object();
+  return std::move(*input);
 }
 
 // The members every method carries.
@@ -72,7 +74,7 @@ Json pre_tool_params(const EventInput& input) {
   Json params = common_params(input.event);
   copy_string(params, input.event, "tool_name");
   copy_string(params, input.event, "agent_id");
-  params["tool_input"] = tool_input_copy(input.event);
+  params["tool_input"] = take_tool_input(input.event);
   return params;
 }
 
@@ -80,7 +82,7 @@ Json permission_params(const EventInput& input) {
   Json params = common_params(input.event);
   copy_string(params, input.event, "tool_name");
   if (auto key = tool_key(input.event)) params["tool_key"] = std::move(*key);
-  params["tool_input"] = tool_input_copy(input.event);
+  params["tool_input"] = take_tool_input(input.event);  // after the key, which reads it
   return params;
 }
 

@@ -10,10 +10,11 @@
 namespace kestrum {
 
 // What every builder is given: the event's name, its JSON, and the Claude configuration
-// directory.
+// directory. A builder may move "tool_input" out of the event into the params: it can be
+// megabytes, and nothing reads it from the event afterwards.
 struct EventInput {
   std::string_view name;
-  const Json& event;
+  Json& event;
   std::string_view config_dir;
 };
 

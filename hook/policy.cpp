@@ -58,7 +58,7 @@ std::optional<Json> send_and_read(AppConnection& connection, std::uint64_t id,
                                   std::string_view method, const Json& params,
                                   Clock::time_point send_deadline,
                                   Clock::time_point answer_deadline) {
-  if (!send_message(connection, make_request(id, method, params), send_deadline)) {
+  if (!send_message(connection, id, method, params, send_deadline)) {
     return std::nullopt;
   }
   auto result = read_answer(connection, id, answer_deadline);

@@ -34,7 +34,7 @@ Outcome run_event(const EventKind& kind, std::span<const std::string> options,
   const auto paths = resolve_profile_paths(options, env);
   if (!paths) return kind.blocking ? config_error() : Outcome::empty();
 
-  const Json event = parse_event(input);
+  Json event = parse_event(input);
   const std::optional<std::string> session_id = event_session_id(event);
 
   const auto ownership = ownership::launch_ownership(env, *paths, session_id);

@@ -1,6 +1,7 @@
 #include "hook/statusline/child.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
@@ -9,14 +10,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "common/exec_array.hpp"
-#include "common/fd_io.hpp"
 #include "hook/statusline/cache.hpp"
 #include "hook/statusline/limits.hpp"
 #include "hook/statusline/platform.hpp"
@@ -26,58 +21,51 @@ extern char** environ;
 namespace kestrum::statusline {
 namespace {
 
-constexpr std::chrono::milliseconds kPollInterval{5};
-// Once the output has ended the exit follows closely: look again sooner.
-constexpr std::chrono::microseconds kQuickPoll{250};
-constexpr std::size_t kReadChunk = 4096;
+// Where the system cannot report a child's exit on a descriptor, it is looked for this often.
+constexpr std::chrono::milliseconds kExitPollInterval{2};
+constexpr std::size_t kReadChunk = 16384;
 
-// Shared by the reader thread and the waiting thread; owned jointly, so a reader that
-// outlives the wait never touches freed memory.
-struct OutputBuffer {
-  std::mutex mutex;
-  std::condition_variable finished;
-  std::string bytes;
-  bool done = false;
-};
-
-template <class Work>
-bool start_detached(Work&& work) {
-  try {
-    std::thread(std::forward<Work>(work)).detach();
-    return true;
-  } catch (const std::system_error&) {
-    return false;  // the work, and the descriptors it owns, went with the failed thread
-  }
-}
-
-void feed_input(UniqueFd fd, const std::string& bytes) {
-  // A child that stops reading must give this thread EPIPE, not the process SIGPIPE,
-  // whatever the program's own disposition is.
-  sigset_t pipe_signal;
+// A child that stops reading must give us EPIPE, not this process SIGPIPE, whatever the
+// program's own disposition is: the signal is blocked for the write, and one it raised is
+// taken back before the mask is restored.
+ssize_t write_without_sigpipe(int fd, const char* bytes, std::size_t size) {
+  sigset_t pipe_signal, previous, pending;
   sigemptyset(&pipe_signal);
   sigaddset(&pipe_signal, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
-  write_all(fd.get(), bytes);
+  pthread_sigmask(SIG_BLOCK, &pipe_signal, &previous);
+  sigpending(&pending);
+  const bool was_pending = sigismember(&pending, SIGPIPE) == 1;
+  const ssize_t n = ::write(fd, bytes, size);
+  const int error = errno;
+  if (n < 0 && error == EPIPE && !was_pending && sigpending(&pending) == 0 &&
+      sigismember(&pending, SIGPIPE) == 1) {
+    int taken = 0;
+    sigwait(&pipe_signal, &taken);
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = error;
+  return n;
 }
 
-void read_output(UniqueFd fd, const std::shared_ptr<OutputBuffer>& out) {
-  char chunk[kReadChunk];
-  for (bool full = false; !full;) {
+// The child's standard output, kept up to kMaxOutputBytes; the pipe is closed at its end
+// or once that much has come.
+struct OutputSink {
+  UniqueFd fd;
+  std::string bytes;
+
+  void read_some() {
+    char chunk[kReadChunk];
     const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    const std::lock_guard lock(out->mutex);
-    const std::size_t room = kMaxOutputBytes - out->bytes.size();
-    out->bytes.append(chunk, std::min(room, static_cast<std::size_t>(n)));
-    full = out->bytes.size() >= kMaxOutputBytes;
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+    if (n <= 0) {
+      fd.reset();
+      return;
+    }
+    const std::size_t room = kMaxOutputBytes - bytes.size();
+    bytes.append(chunk, std::min(room, static_cast<std::size_t>(n)));
+    if (bytes.size() >= kMaxOutputBytes) fd.reset();
   }
-  fd.reset();  // closed before the signal, so a finished wait holds no descriptor of ours
-  {
-    const std::lock_guard lock(out->mutex);
-    out->done = true;
-  }
-  out->finished.notify_all();
-}
+};
 
 class SpawnSetup {
  public:
@@ -96,11 +84,12 @@ class SpawnSetup {
     sigset_t default_signals;
     sigemptyset(&default_signals);
     sigaddset(&default_signals, SIGPIPE);
-    const short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF;
+    short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF;
     return posix_spawn_file_actions_adddup2(&actions_, input_fd, STDIN_FILENO) == 0 &&
            posix_spawn_file_actions_adddup2(&actions_, output_fd, STDOUT_FILENO) == 0 &&
            posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null", O_WRONLY, 0) ==
                0 &&
+           keep_only_standard_descriptors(actions_, flags) &&
            posix_spawnattr_setflags(&attributes_, flags) == 0 &&
            posix_spawnattr_setpgroup(&attributes_, 0) == 0 &&
            posix_spawnattr_setsigdefault(&attributes_, &default_signals) == 0;
@@ -157,70 +146,77 @@ std::optional<pid_t> start_process(const Command& command, int input_fd, int out
   return pid;
 }
 
-// Waits between polls of the child: wakes early when the reader finishes, then polls
-// quickly for the exit that normally follows.
-class Pause {
- public:
-  explicit Pause(std::shared_ptr<OutputBuffer> out) : out_(std::move(out)) {}
-
-  void until_next_poll(Clock::time_point deadline) {
-    const Clock::time_point wake = std::min(Clock::now() + interval_, deadline);
-    if (!reader_finished_) {
-      std::unique_lock lock(out_->mutex);
-      reader_finished_ = out_->finished.wait_until(lock, wake, [this] { return out_->done; });
-      if (reader_finished_) interval_ = kQuickPoll;
-      return;
-    }
-    std::this_thread::sleep_until(wake);
-    interval_ = std::min<Clock::duration>(interval_ * 2, kPollInterval);
-  }
-
- private:
-  std::shared_ptr<OutputBuffer> out_;
-  bool reader_finished_ = false;
-  Clock::duration interval_ = kPollInterval;
-};
-
-enum class Poll { Exited, TimedOut, Failed };
-
-Poll poll_until_exit(ChildHandle& child, Clock::time_point deadline, Pause& pause) {
-  const auto pid = static_cast<pid_t>(child.pid());
-  for (;;) {
-    int status = 0;
-    const pid_t reaped = ::waitpid(pid, &status, WNOHANG);
-    if (reaped == pid) {
-      child.record_exit(status);
-      return Poll::Exited;
-    }
-    if (reaped < 0 && errno == EINTR) continue;
-    if (reaped < 0) return Poll::Failed;
-    if (Clock::now() >= deadline) return Poll::TimedOut;
-    pause.until_next_poll(deadline);
-  }
+void reap_if_exited(ChildHandle& child) {
+  int status = 0;
+  pid_t reaped = 0;
+  do {
+    reaped = ::waitpid(static_cast<pid_t>(child.pid()), &status, WNOHANG);
+  } while (reaped < 0 && errno == EINTR);
+  if (reaped == static_cast<pid_t>(child.pid())) child.record_exit(status);
 }
 
-// The child has exited; what it wrote is taken, even if another process of its group
-// still holds the pipe open.
-std::optional<std::string> collect_output(ChildHandle& child, OutputBuffer& out,
-                                          Clock::time_point deadline, bool kill_on_timeout) {
-  std::unique_lock lock(out.mutex);
-  const bool finished = out.finished.wait_until(lock, deadline, [&out] { return out.done; });
-  if (!finished && kill_on_timeout) {
-    lock.unlock();
-    kill_process_group(child);
-    lock.lock();
+// Milliseconds for poll(), rounded up so that a wait never ends just before the deadline.
+int poll_timeout(Clock::time_point deadline, bool exit_unwatched) {
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+  if (exit_unwatched) left = std::min(left, kExitPollInterval);
+  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
+enum class Ended { Finished, TimedOut };
+
+// Feeds the input, reads the output and watches for the exit, all in this thread, until
+// the child has exited and its output has ended, or the deadline.
+Ended pump(ChildHandle& child, OutputSink& out, Clock::time_point deadline) {
+  std::optional<UniqueFd> exited = exit_notifier(static_cast<pid_t>(child.pid()));
+  InputFeed& in = child.input();
+  for (;;) {
+    if (!child.reaped()) reap_if_exited(child);
+    if (child.reaped() && !out.fd) return Ended::Finished;
+    if (Clock::now() >= deadline) return Ended::TimedOut;
+    pollfd fds[3];
+    nfds_t count = 0;
+    const auto watch = [&](const UniqueFd& fd, short events) {
+      if (!fd) return -1;
+      fds[count] = pollfd{fd.get(), events, 0};
+      return static_cast<int>(count++);
+    };
+    const int out_at = watch(out.fd, POLLIN);
+    const int in_at = watch(in.fd, POLLOUT);
+    const int exit_at = child.reaped() || !exited ? -1 : watch(*exited, POLLIN);
+    const bool exit_unwatched = !child.reaped() && exit_at < 0;
+    const int ready = ::poll(fds, count, poll_timeout(deadline, exit_unwatched));
+    if (ready < 0 && errno != EINTR) return Ended::TimedOut;  // cannot wait: give up as if late
+    if (ready <= 0) continue;
+    if (out_at >= 0 && fds[out_at].revents != 0) out.read_some();
+    if (in_at >= 0 && fds[in_at].revents != 0) in.write_some();
   }
-  const std::string bytes = finished ? std::move(out.bytes) : out.bytes;
-  lock.unlock();
-  return clean_output(bytes);
 }
 
 }  // namespace
+
+void InputFeed::write_some() {
+  while (fd && written < bytes.size()) {
+    const ssize_t n =
+        write_without_sigpipe(fd.get(), bytes.data() + written, bytes.size() - written);
+    if (n > 0) {
+      written += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      return;  // the pipe is full: poll() says when it takes more
+    } else {
+      break;  // the child stopped reading
+    }
+  }
+  fd.reset();  // the end of the input
+  bytes = std::string();
+}
 
 ChildHandle::ChildHandle(ChildHandle&& other) noexcept
     : pid_(std::exchange(other.pid_, 0)),
       status_(other.status_),
       output_(std::move(other.output_)),
+      input_(std::move(other.input_)),
       background_(other.background_) {}
 
 ChildHandle::~ChildHandle() {
@@ -232,7 +228,6 @@ void kill_process_group(ChildHandle& child) {
   ::kill(-child.pid_, SIGKILL);
   if (child.reaped()) return;
   ::kill(child.pid_, SIGKILL);
-  // The input pipe's write end belongs to the writer thread, which sees EPIPE now.
   for (;;) {
     int status = 0;
     const pid_t reaped = ::waitpid(child.pid_, &status, 0);
@@ -245,44 +240,33 @@ void kill_process_group(ChildHandle& child) {
   }
 }
 
-std::expected<std::optional<ChildHandle>, ThreadRefused> spawn_with_input(const Command& command,
-                                                                          std::string_view input) {
+std::optional<ChildHandle> spawn_with_input(const Command& command, std::string_view input) {
   std::optional<Pipe> in = make_pipe();
   std::optional<Pipe> out = make_pipe();
   if (!in || !out) return std::nullopt;
+  const int flags = ::fcntl(in->write.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(in->write.get(), F_SETFL, flags | O_NONBLOCK) != 0) return std::nullopt;
   const std::optional<pid_t> pid = start_process(command, in->read.get(), out->write.get());
   if (!pid) return std::nullopt;
   in->read.reset();
   out->write.reset();
   ChildHandle child(*pid, std::move(out->read), command.background);
-  if (!input.empty()) {
-    auto writer = [fd = std::move(in->write), bytes = std::string(input)]() mutable {
-      feed_input(std::move(fd), bytes);
-    };
-    if (!start_detached(std::move(writer))) {
-      kill_process_group(child);
-      return std::unexpected(ThreadRefused{});
-    }
-  }
+  child.input() = InputFeed{std::move(in->write), std::string(input), 0};
+  child.input().write_some();
   return child;
 }
 
-std::expected<std::optional<std::string>, ThreadRefused> wait_for_output(ChildHandle child,
-                                                                         Clock::time_point deadline,
-                                                                         bool kill_on_timeout) {
-  auto out = std::make_shared<OutputBuffer>();
-  out->bytes.reserve(kMaxOutputBytes);
-  auto reader = [fd = child.take_output(), out]() mutable { read_output(std::move(fd), out); };
-  if (!start_detached(std::move(reader))) {
-    if (kill_on_timeout) kill_process_group(child);
-    child.let_go();
-    return std::unexpected(ThreadRefused{});
-  }
-  Pause pause(out);
-  const Poll poll = poll_until_exit(child, deadline, pause);
-  if (poll == Poll::Exited) return collect_output(child, *out, deadline, kill_on_timeout);
+std::optional<std::string> wait_for_output(ChildHandle child, Clock::time_point deadline,
+                                           bool kill_on_timeout) {
+  OutputSink out{child.take_output(), {}};
+  const Ended ended = pump(child, out, deadline);
+  if (ended == Ended::Finished) return clean_output(out.bytes);
+  // Exited, but another process of its group still holds the output open: what came is
+  // taken.
+  const bool exited = child.reaped();
   if (kill_on_timeout) kill_process_group(child);
   child.let_go();
+  if (exited) return clean_output(out.bytes);
   return std::nullopt;
 }
 

@@ -1,12 +1,11 @@
 // Child processes of the status line: started in a process group of their own, fed their
-// input by a writer thread, read by a reader thread, and killed as a group on timeout.
+// input and read from one thread through poll(), and killed as a group on timeout.
 #pragma once
 
 #include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
-#include <expected>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,8 +25,16 @@ struct Command {
   bool background = false;
 };
 
-// The system refused a worker thread: the run ends as an internal failure.
-struct ThreadRefused {};
+// The child's standard input not yet written, and the non-blocking pipe it goes through.
+struct InputFeed {
+  UniqueFd fd;
+  std::string bytes;
+  std::size_t written = 0;
+
+  // Writes what the pipe takes without waiting; the pipe is closed once everything is
+  // written or the child has stopped reading.
+  void write_some();
+};
 
 class ChildHandle {
  public:
@@ -46,6 +53,7 @@ class ChildHandle {
   void record_exit(int status) { status_ = status; }
   // The read end of the child's standard output, handed to whoever reads it.
   UniqueFd take_output() { return std::move(output_); }
+  InputFeed& input() { return input_; }
   // The child may outlive this handle.
   void let_go() { pid_ = 0; }
 
@@ -54,17 +62,17 @@ class ChildHandle {
   pid_t pid_;
   std::optional<int> status_;  // wait status once reaped
   UniqueFd output_;
+  InputFeed input_;
   bool background_;
 };
 
-// Nothing when the command cannot be started.
-std::expected<std::optional<ChildHandle>, ThreadRefused> spawn_with_input(const Command& command,
-                                                                          std::string_view input);
+// Nothing when the command cannot be started. What the input pipe takes at once is
+// written before this returns; the rest while the output is waited for.
+std::optional<ChildHandle> spawn_with_input(const Command& command, std::string_view input);
 
 // The child's cleaned output, or nothing when it did not exit with output by the deadline.
-std::expected<std::optional<std::string>, ThreadRefused> wait_for_output(ChildHandle child,
-                                                                         Clock::time_point deadline,
-                                                                         bool kill_on_timeout);
+std::optional<std::string> wait_for_output(ChildHandle child, Clock::time_point deadline,
+                                           bool kill_on_timeout);
 
 // SIGKILL to the child's whole group, then the child itself is reaped.
 void kill_process_group(ChildHandle& child);

@@ -39,8 +39,8 @@ struct Started {
   bool kill_at_window_end = false;
 };
 
-std::expected<Started, ThreadRefused> start_user_command(const std::optional<SessionPaths>& session,
-                                                         std::string_view input, const Env& env) {
+Started start_user_command(const std::optional<SessionPaths>& session, std::string_view input,
+                           const Env& env) {
   Started started;
   if (!has_user_command(env)) return started;
   std::optional<Command> command;
@@ -54,9 +54,7 @@ std::expected<Started, ThreadRefused> start_user_command(const std::optional<Ses
     command = direct_command(env);
     started.kill_at_window_end = true;
   }
-  auto child = spawn_with_input(*command, input);
-  if (!child) return std::unexpected(child.error());
-  if (*child) started.child.emplace(std::move(**child));
+  if (auto child = spawn_with_input(*command, input)) started.child.emplace(std::move(*child));
   return started;
 }
 
@@ -79,18 +77,14 @@ Outcome run(const std::vector<std::string>& args, std::string_view input, const 
   // Resolved once: both the command and the usage report need it.
   const std::optional<SessionPaths> session = resolve_session_paths(args, status, env);
 
-  auto started = start_user_command(session, input, env);
-  if (!started) return Outcome::empty();  // internal failure
+  Started started = start_user_command(session, input, env);
   report_usage(session, status, env);
 
   std::optional<std::string> output;
-  if (started->child) {
-    auto waited =
-        wait_for_output(std::move(*started->child), window_end, started->kill_at_window_end);
-    if (!waited) return Outcome::empty();  // internal failure
-    output = std::move(*waited);
+  if (started.child) {
+    output = wait_for_output(std::move(*started.child), window_end, started.kill_at_window_end);
   }
-  if (!output && started->cache) output = read_cache(*started->cache);
+  if (!output && started.cache) output = read_cache(*started.cache);
   return output ? Outcome::output(std::move(*output)) : Outcome::empty();
 }
 

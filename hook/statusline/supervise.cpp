@@ -23,13 +23,11 @@ std::optional<std::filesystem::path> option_value(const std::vector<std::string>
 
 // The user's command under the cap; nothing when it fails to start, outlives the cap or
 // prints only line ends.
-std::expected<std::optional<std::string>, ThreadRefused> run_capped(const std::string& command,
-                                                                    std::string_view input) {
+std::optional<std::string> run_capped(const std::string& command, std::string_view input) {
   const auto cap = cap_from_environment();
   auto child = spawn_with_input(Command{"/bin/sh", {"-c", command}, {}, false}, input);
-  if (!child) return std::unexpected(child.error());
-  if (!*child) return std::nullopt;
-  return wait_for_output(std::move(**child), Clock::now() + cap, true);
+  if (!child) return std::nullopt;
+  return wait_for_output(std::move(*child), Clock::now() + cap, true);
 }
 
 }  // namespace
@@ -47,11 +45,10 @@ Outcome supervise(const std::vector<std::string>& args, std::string_view input, 
   }
 
   auto output = run_capped(*env.user_statusline, input);
-  if (!output) return Outcome::empty();  // internal failure; the lock goes with `lock`
-  if (cache && *output) write_cache(*cache, **output);
+  if (cache && output) write_cache(*cache, *output);
   // The cache is complete and the lock gone before anything is printed.
   lock.reset();
-  return *output ? Outcome::output(std::move(**output)) : Outcome::empty();
+  return output ? Outcome::output(std::move(*output)) : Outcome::empty();
 }
 
 }  // namespace kestrum::statusline

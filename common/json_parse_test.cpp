@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/json.hpp"
+
+namespace kestrum {
+namespace {
+
+using namespace std::string_literals;
+
+// What the library's own parser makes of `text`: the reference for ours.
+std::optional<Json> library_parse(const std::string& text) {
+  Json value = Json::parse(text.begin(), text.end(), nullptr, false);
+  if (value.is_discarded()) return std::nullopt;
+  return value;
+}
+
+TEST(JsonParseTest, AgreesWithTheLibraryOnValuesAndRefusals) {
+  const std::vector<std::string> texts = {
+      R"({"b":[1,-1,-0,1.5,1e2,18446744073709551615,18446744073709551616,-9223372036854775809]})",
+      R"({"a":{"x":[true,false,null,"s\n\"\\\/\b\f\r\t\u00e9\ud83d\ude00\u0000"]},"":{}})",
+      " \t\r\n[]\n", "\"caf\xc3\xa9\"", R"({"a":1,"a":2})", "0", "-0.0e-0", "1e-400",
+      // Refused by both.
+      "", " ", "{}x", "{},", "[1,]", R"({"a":1,})", "01", "1.", ".5", "1e400", "-", "+1", "tru",
+      "NaN", "[1 2]", R"({"a" 1})", R"("\x")", R"("\u12")", "\"a\tb\"", "[]]", "1 2", R"("\U0041")",
+      R"("\ud800")", R"("\ud800\u0041")", "\"\xed\xa0\x80\"", "\"\xc0\x80\"",
+      "\"\xf4\x90\x80\x80\"", "\"\xe0\x80\x80\"", "\"\x80\"", "\"\xc3\"", "\x0c{}", "{}\x0b",
+      // Both end the text at a NUL byte.
+      "{}\0x"s, "\"a\0b\""s, "[1\0]"s, "\0"s};
+  for (const std::string& text : texts) {
+    EXPECT_EQ(parse_json(text), library_parse(text)) << testing::PrintToString(text);
+  }
+}
+
+TEST(JsonParseTest, KeepsTheThreeKindsOfNumbersApart) {
+  const Json value = *parse_json("[7,-7,7.0]");
+  EXPECT_TRUE(value[0].is_number_unsigned());
+  EXPECT_TRUE(value[1].is_number_integer() && !value[1].is_number_unsigned());
+  EXPECT_TRUE(value[2].is_number_float());
+}
+
+TEST(JsonParseTest, RefusesALoneLowSurrogateAndSkipsAByteOrderMark) {
+  EXPECT_EQ(parse_json(R"("\udc00")"), std::nullopt);
+  EXPECT_EQ(parse_json(R"({"\udfff":1})"), std::nullopt);
+  EXPECT_EQ(parse_json("\"\xed\x9f\xbf\""), Json("\xed\x9f\xbf"));  // U+D7FF, just below them
+  EXPECT_EQ(parse_json("\xef\xbb\xbf{}"), Json::object());
+}
+
+TEST(JsonParseTest, RefusesNestingPastTheLimitWithoutExhaustingTheStack) {
+  const auto nested = [](std::size_t depth) {
+    return std::string(depth, '[') + std::string(depth, ']');
+  };
+  EXPECT_TRUE(parse_json(nested(kMaxJsonDepth)).has_value());
+  EXPECT_FALSE(parse_json(nested(kMaxJsonDepth + 1)).has_value());
+  EXPECT_FALSE(parse_json(std::string(1'000'000, '[')).has_value());
+  EXPECT_FALSE(parse_json(std::string(500'000, '{') + "\"a\":").has_value());
+}
+
+}  // namespace
+}  // namespace kestrum

@@ -1,0 +1,99 @@
+#include "common/json_reader.hpp"
+
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace kestrum {
+namespace {
+
+// Encoded UTF-16 surrogates (ED A0..BF): the reader lets a lone "\udc00" escape through
+// as one, and such a string is not UTF-8.
+bool holds_surrogate(const char* bytes, std::size_t size) {
+  const char* const end = bytes + size;
+  for (const char* p = bytes;
+       (p = static_cast<const char*>(std::memchr(p, '\xED', static_cast<std::size_t>(end - p))));) {
+    if (++p < end && static_cast<unsigned char>(*p) >= 0xA0) return true;
+  }
+  return false;
+}
+
+// Builds the value from the reader's events. A repeated name keeps its last value.
+class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> {
+ public:
+  bool Null() { return put(Json(nullptr)); }
+  bool Bool(bool b) { return put(Json(b)); }
+  bool Int(int i) { return put(Json(static_cast<std::int64_t>(i))); }
+  bool Uint(unsigned u) { return put(Json(static_cast<std::uint64_t>(u))); }
+  bool Int64(std::int64_t i) { return put(Json(i)); }
+  bool Uint64(std::uint64_t u) { return put(Json(u)); }
+  bool Double(double d) { return put(Json(d)); }
+  bool String(const char* s, rapidjson::SizeType size, bool /*copy*/) {
+    return !holds_surrogate(s, size) && put(Json(std::string(s, size)));
+  }
+  bool Key(const char* s, rapidjson::SizeType size, bool /*copy*/) {
+    if (holds_surrogate(s, size)) return false;
+    key_.assign(s, size);
+    return true;
+  }
+  bool StartObject() { return open(Json::object()); }
+  bool EndObject(rapidjson::SizeType /*members*/) { return close(); }
+  bool StartArray() { return open(Json::array()); }
+  bool EndArray(rapidjson::SizeType /*elements*/) { return close(); }
+
+  Json take() { return std::move(root_); }
+
+ private:
+  // Where a new value goes: the root, the end of the open array, or the open object's
+  // member named by the last key.
+  Json* place() {
+    if (open_.empty()) return &root_;
+    Json& container = *open_.back();
+    if (container.is_array()) {
+      container.push_back(nullptr);
+      return &container.back();
+    }
+    return &container[key_];
+  }
+  bool put(Json value) {
+    *place() = std::move(value);
+    return true;
+  }
+  bool open(Json container) {
+    if (open_.size() >= kMaxJsonDepth) return false;
+    Json* slot = place();
+    *slot = std::move(container);
+    open_.push_back(slot);
+    return true;
+  }
+  bool close() {
+    open_.pop_back();
+    return true;
+  }
+
+  Json root_;
+  std::vector<Json*> open_;  // the containers being filled, outermost first
+  std::string key_;
+};
+
+}  // namespace
+
+std::optional<Json> read_json_document(std::string_view text) {
+  // Iterative: the reader's own stack, not the program's, follows the nesting.
+  constexpr unsigned kFlags = rapidjson::kParseValidateEncodingFlag |
+                              rapidjson::kParseFullPrecisionFlag | rapidjson::kParseIterativeFlag;
+  rapidjson::MemoryStream stream(text.data(), text.size());
+  // A string is gathered on the reader's stack before it is handed over: room for the
+  // longest one from the start spares the copies of growing it (pages are only taken as
+  // they are written).
+  rapidjson::Reader reader(nullptr, text.size() + 1);
+  Builder builder;
+  if (reader.Parse<kFlags>(stream, builder).IsError()) return std::nullopt;
+  return builder.take();
+}
+
+}  // namespace kestrum
