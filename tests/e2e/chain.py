@@ -198,7 +198,9 @@ class Chain:
             # Read-only, so that Claude Code's own rules let it run once the hook stands aside.
             "e2e-local": [[{"wait_for": gate}, bash("echo local-ran")], [{"text": "Done."}]],
             "e2e-remote": [[{"wait_for": gate}, bash("echo remote-ran")], [{"text": "Done."}]],
-            "e2e-ask": [[bash("sudo true")], [{"text": "Done."}]],
+            # Whether the blocked settings change took effect, then a call left to a person.
+            "e2e-ask": [[bash("echo changed=${E2E_CHANGED:-no}")], [bash("sudo true")],
+                        [{"text": "Done."}]],
         }
 
     # ---------------------------------------------------------------- what was seen
@@ -329,14 +331,7 @@ class Chain:
             f.write('{"env": {"E2E_CHANGED": "1"}}\n')
         answered = lambda: [r for r in json_lines(self.log)[start:]
                             if r.get("direction") == "out" and r.get("method") == "config_change"]
-        blocked = False
-        try:
-            blocked = wait_until("the configuration change", answered)[0]["answer"] == {
-                "block": True}
-        except Failed:
-            pass
-        self.check(7, "a remote session's configuration change is blocked", blocked,
-                   "no blocking config_change answer")
+        blocked = wait_until("the configuration change", answered)[0]["answer"] == {"block": True}
         self.type_at_devapp(f"local {session}")
         self.tmux("send-keys", "-t", "e2e", "-l", "e2e-ask: run the probe.")
         time.sleep(0.5)
@@ -348,6 +343,10 @@ class Chain:
                 for m in self.app_messages()[start:] if m.get("method") == "session_event"))
         except Failed:
             pass
+        probe = self.tool_result("e2e-ask", 0)
+        self.check(7, "a remote session's configuration change is blocked",
+                   blocked and probe is not None and "changed=no" in probe["text"],
+                   f"blocked {blocked}, probe {probe}")
         pids = {h.get("pid") for h in self.hook_hellos(start)}
         self.check("7b", "an unanswered dialog reaches the app as a Notification", notified,
                    f"screen:\n{self.pane()}")
