@@ -430,6 +430,9 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--claude", required=True)
     args = parser.parse_args()
+    # Stopped from outside, it still stops everything it started (see Chain.run).
+    for stop in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(stop, lambda number, _: sys.exit(128 + number))
     return Chain(os.path.abspath(args.repo), os.path.abspath(args.build), args.claude).run()
 
 
