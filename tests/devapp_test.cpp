@@ -32,6 +32,12 @@ constexpr const char* kRules = R"({"rules": [
   {"tool": "*", "decision": "deny"}],
  "prompt_context": "Notes live in notes.txt."})";
 
+std::size_t count_of(const std::string& text, const std::string& word) {
+  std::size_t n = 0;
+  for (auto at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++n;
+  return n;
+}
+
 class DevAppTest : public ::testing::Test {
  protected:
   void SetUp() override { fs::create_directories(home_); }
@@ -252,28 +258,16 @@ TEST_F(DevAppTest, UsageReportsShowOnlyWhenTheirFiguresChange) {
     const Json changed = {{"context", {{"used_pct", 13.0}, {"window", 200000}}},
                           {"session_id", "s"}};
     for (const Json& report : {same, same, changed}) {
-      ASSERT_TRUE(rpc_notify(layout_.socket, hello(), "usage_report", report, 5s).has_value());
       // One after another, as a session's status line refreshes.
-      const auto logged = [&] {
-        std::size_t n = 0;
-        const std::string log = read_file(log_);
-        for (auto at = log.find("usage_report"); at != std::string::npos;
-             at = log.find("usage_report", at + 1)) {
-          ++n;
-        }
-        return n;
-      };
-      const std::size_t before = logged();
-      ASSERT_TRUE(eventually([&] { return logged() > before; }, 5s));
+      const std::size_t before = count_of(read_file(log_), "usage_report");
+      ASSERT_TRUE(rpc_notify(layout_.socket, hello(), "usage_report", report, 5s).has_value());
+      ASSERT_TRUE(
+          eventually([&] { return count_of(read_file(log_), "usage_report") > before; }, 5s));
     }
     app_->close_input();
     ASSERT_TRUE(app_->wait(10s).has_value());
     const std::string screen = app_->out();
-    std::size_t shown = 0;
-    for (auto at = screen.find("usage_report"); at != std::string::npos;
-         at = screen.find("usage_report", at + 1)) {
-      ++shown;
-    }
+    const std::size_t shown = count_of(screen, "usage_report");
     EXPECT_EQ(shown, verbose ? 3u : 2u) << screen;
     EXPECT_EQ(screen.find("hello") != std::string::npos, verbose) << screen;
   }
