@@ -38,6 +38,11 @@ std::size_t count_of(const std::string& text, const std::string& word) {
   return n;
 }
 
+// The socket file appears before it listens; this line only once it does.
+bool serving(BackgroundProcess& app) {
+  return eventually([&] { return app.out().find("serving profile") != std::string::npos; }, 10s);
+}
+
 class DevAppTest : public ::testing::Test {
  protected:
   void SetUp() override { fs::create_directories(home_); }
@@ -49,7 +54,7 @@ class DevAppTest : public ::testing::Test {
                     "--hook", KESTRUM_HOOK_BIN, "--log",   log_.string()};
     options.args.insert(options.args.end(), extra.begin(), extra.end());
     app_ = std::make_unique<BackgroundProcess>(KESTRUM_DEVAPP_BIN, options, tmp_.path());
-    ASSERT_TRUE(eventually([&] { return fs::exists(layout_.socket); }, 10s)) << app_->err();
+    ASSERT_TRUE(serving(*app_)) << app_->err();
   }
 
   std::expected<Json, RpcError> call(const std::string& method, const Json& params,
@@ -386,7 +391,7 @@ TEST(DevAppHookTest, FindsTheHookBesideItselfOrRefusesAnUnusableOne) {
   options.args = {"--home", home.string()};
   BackgroundProcess app(bin / "kestrum-devapp", options, tmp.path());
   const AppLayout layout(home);
-  ASSERT_TRUE(eventually([&] { return fs::exists(layout.socket); }, 10s)) << app.err();
+  ASSERT_TRUE(serving(app)) << app.err();
   const Json hello = {{"pid", 1},
                       {"protocol_version", 0},
                       {"role", "cli"},
