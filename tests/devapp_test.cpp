@@ -4,6 +4,9 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <regex>
+#include <sstream>
+
 #include "appclient/rpc.hpp"
 #include "profile/token.hpp"
 #include "testing/process/app_layout.hpp"
@@ -23,10 +26,22 @@ constexpr const char* kRules = R"({"rules": [
   {"tool": "Bash", "input_contains": "git push", "decision": "hold", "then": "deny",
    "reason": "Pushing waits for review.", "after_ms": 600},
   {"tool": "Bash", "input_contains": "deploy", "decision": "hold", "then": "allow", "after_ms": 300},
+  {"tool": "Bash", "input_contains": "publish", "decision": "hold"},
   {"tool": "Bash", "decision": "allow"},
   {"tool": "Read", "decision": "ask", "reason": "Reading is checked."},
   {"tool": "*", "decision": "deny"}],
  "prompt_context": "Notes live in notes.txt."})";
+
+std::size_t count_of(const std::string& text, const std::string& word) {
+  std::size_t n = 0;
+  for (auto at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++n;
+  return n;
+}
+
+// The socket file appears before it listens; this line only once it does.
+bool serving(BackgroundProcess& app) {
+  return eventually([&] { return app.out().find("serving profile") != std::string::npos; }, 10s);
+}
 
 class DevAppTest : public ::testing::Test {
  protected:
@@ -39,7 +54,7 @@ class DevAppTest : public ::testing::Test {
                     "--hook", KESTRUM_HOOK_BIN, "--log",   log_.string()};
     options.args.insert(options.args.end(), extra.begin(), extra.end());
     app_ = std::make_unique<BackgroundProcess>(KESTRUM_DEVAPP_BIN, options, tmp_.path());
-    ASSERT_TRUE(eventually([&] { return fs::exists(layout_.socket); }, 10s)) << app_->err();
+    ASSERT_TRUE(serving(*app_)) << app_->err();
   }
 
   std::expected<Json, RpcError> call(const std::string& method, const Json& params,
@@ -57,6 +72,28 @@ class DevAppTest : public ::testing::Test {
   }
   Json check(const std::string& tool, const std::string& command) {
     return result_of("policy_check", {{"tool_input", {{"command", command}}}, {"tool_name", tool}});
+  }
+  Json hello() {
+    return {{"pid", 1},
+            {"protocol_version", 0},
+            {"role", "hook"},
+            {"token", read_token(layout_.token).value_or("")}};
+  }
+  // A held call's connection after "policy_check", and its perm id.
+  std::pair<AppConnection, std::string> held_call(const std::string& command) {
+    auto socket = connect_with_timeout(layout_.socket, 2s);
+    EXPECT_TRUE(socket.has_value());
+    auto connection = greet(std::move(*socket), hello(), Clock::now() + 5s);
+    EXPECT_TRUE(connection.has_value());
+    const Json params = {{"tool_input", {{"command", command}}}, {"tool_name", "Bash"}};
+    EXPECT_TRUE(
+        send_message(*connection, make_request(2, "policy_check", params), Clock::now() + 5s));
+    const auto held = read_answer(*connection, 2, Clock::now() + 5s);
+    EXPECT_TRUE(held.has_value());
+    return {std::move(*connection), held->value("perm_id", "")};
+  }
+  bool on_screen(const std::string& text) {
+    return eventually([&] { return app_->out().find(text) != std::string::npos; }, 10s);
   }
 
   TempDir tmp_;
@@ -137,6 +174,110 @@ TEST_F(DevAppTest, HoldIsDecidedAfterItsDelayOnTheSameConnection) {
   EXPECT_GE(Clock::now() - asked, 500ms);
 }
 
+TEST_F(DevAppTest, APersonDecidesAHoldWithNoTimer) {
+  start();
+  struct Case {
+    std::string command, reason;  // typed: command, perm id, reason
+    Json answer;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"allow", "", {{"decision", "allow"}}},
+           {"deny", "", {{"decision", "deny"}, {"reason", "Declined by the person at the app."}}},
+           {"deny",
+            " Wait for the release notes.",
+            {{"decision", "deny"}, {"reason", "Wait for the release notes."}}}}) {
+    auto [connection, perm_id] = held_call("npm publish");
+    ASSERT_FALSE(perm_id.empty());
+    EXPECT_TRUE(on_screen(perm_id + " waits for you: Bash {\"command\":\"npm publish\"}"));
+    app_->write_input("holds\n");
+    EXPECT_TRUE(on_screen("waiting: " + perm_id + "  Bash"));
+    const Json wait = {{"perm_id", perm_id}};
+    ASSERT_TRUE(send_message(connection, make_request(3, "policy_wait", wait), Clock::now() + 5s));
+    // Nothing comes back before the person answers.
+    EXPECT_EQ(read_answer(connection, 3, Clock::now() + 300ms).error(), RpcError::Timeout);
+    app_->write_input(c.command + " " + perm_id + c.reason + "\n");
+    const auto decided = read_answer(connection, 3, Clock::now() + 10s);
+    ASSERT_TRUE(decided.has_value()) << c.command << c.reason;
+    EXPECT_EQ(*decided, c.answer);
+  }
+  app_->write_input("allow perm-99\n");
+  EXPECT_TRUE(on_screen("no call waits as perm-99"));
+}
+
+TEST_F(DevAppTest, StopsWhileAHoldWaitsForAPerson) {
+  start();
+  auto [connection, perm_id] = held_call("npm publish");
+  const Json wait = {{"perm_id", perm_id}};
+  ASSERT_TRUE(send_message(connection, make_request(3, "policy_wait", wait), Clock::now() + 5s));
+  EXPECT_TRUE(on_screen(perm_id + " waits for you"));
+  app_->close_input();
+  const auto done = app_->wait(10s);
+  ASSERT_TRUE(done.has_value());
+  EXPECT_EQ(done->status, 0);
+  EXPECT_FALSE(read_answer(connection, 3, Clock::now() + 5s).has_value());
+}
+
+TEST_F(DevAppTest, LogLinesAreTimedAndCarryNoToken) {
+  start();
+  const std::string app_token = *read_token(layout_.token);
+  const Json reply = result_of("launch.register", {{"cwd", "/w"}});
+  const std::string launch_token = reply["env"]["KESTRUM_LAUNCH_TOKEN"];
+  ASSERT_FALSE(launch_token.empty());
+  EXPECT_EQ(result_of("launch_owned", {{"launch_token", launch_token}}), Json({{"owned", true}}));
+  {  // a line that is no JSON is logged as it came, but for the token
+    auto socket = connect_with_timeout(layout_.socket, 2s);
+    ASSERT_TRUE(socket.has_value());
+    const std::string garbage = "{oops " + app_token + "\n";
+    ASSERT_EQ(::write(socket->get(), garbage.data(), garbage.size()),
+              static_cast<ssize_t>(garbage.size()));
+  }
+  ASSERT_TRUE(eventually([&] { return read_file(log_).find("{oops") != std::string::npos; }, 5s));
+  app_->close_input();
+  ASSERT_TRUE(app_->wait(10s).has_value());
+
+  const std::string log = read_file(log_);
+  for (const std::string& secret : {app_token, launch_token}) {
+    EXPECT_EQ(log.find(secret), std::string::npos);
+    EXPECT_EQ(app_->out().find(secret), std::string::npos);
+  }
+  EXPECT_NE(log.find("(redacted)"), std::string::npos);
+  const std::regex iso_time(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
+  std::istringstream lines(log);
+  int count = 0;
+  for (std::string line; std::getline(lines, line); ++count) {
+    const auto record = parse_json(line);
+    ASSERT_TRUE(record.has_value()) << line;
+    const std::string* time = string_member(*record, "time");
+    ASSERT_NE(time, nullptr) << line;
+    EXPECT_TRUE(std::regex_match(*time, iso_time)) << *time;
+  }
+  EXPECT_GE(count, 8);
+}
+
+TEST_F(DevAppTest, UsageReportsShowOnlyWhenTheirFiguresChange) {
+  for (const bool verbose : {false, true}) {
+    std::vector<std::string> extra;
+    if (verbose) extra.push_back("--verbose");
+    start(extra);
+    const Json same = {{"context", {{"used_pct", 12.0}, {"window", 200000}}}, {"session_id", "s"}};
+    const Json changed = {{"context", {{"used_pct", 13.0}, {"window", 200000}}},
+                          {"session_id", "s"}};
+    for (const Json& report : {same, same, changed}) {
+      // One after another, as a session's status line refreshes.
+      const std::size_t before = count_of(read_file(log_), "usage_report");
+      ASSERT_TRUE(rpc_notify(layout_.socket, hello(), "usage_report", report, 5s).has_value());
+      ASSERT_TRUE(
+          eventually([&] { return count_of(read_file(log_), "usage_report") > before; }, 5s));
+    }
+    app_->close_input();
+    ASSERT_TRUE(app_->wait(10s).has_value());
+    const std::string screen = app_->out();
+    const std::size_t shown = count_of(screen, "usage_report");
+    EXPECT_EQ(shown, verbose ? 3u : 2u) << screen;
+    EXPECT_EQ(screen.find("hello") != std::string::npos, verbose) << screen;
+  }
+}
+
 TEST_F(DevAppTest, RegistersALaunchWithASettingsFileForEveryEvent) {
   start({"--user-statusline", "echo hi"});
   const Json reply =
@@ -214,12 +355,65 @@ TEST_F(DevAppTest, GarbageIsLoggedAndOthersAreStillServed) {
   EXPECT_NE(read_file(log_).find("\"direction\":\"out\""), std::string::npos);
 }
 
+TEST_F(DevAppTest, HandsOutNoSettingsOnceItsHookIsGone) {
+  const fs::path hook = tmp_.path() / "kestrum-hook";
+  write_file(hook, "#!/bin/sh\n");
+  fs::permissions(hook, fs::perms::owner_all);
+  start({"--hook", hook.string()});
+  fs::remove(hook);
+  EXPECT_EQ(call("launch.register", {{"cwd", "/w"}}).error(), RpcError::Protocol);
+  for (const auto& entry : fs::directory_iterator(layout_.profile_dir)) {
+    EXPECT_FALSE(entry.path().filename().string().starts_with("devapp-settings")) << entry.path();
+  }
+}
+
+TEST(DevAppHookTest, FindsTheHookBesideItselfOrRefusesAnUnusableOne) {
+  TempDir tmp;
+  const fs::path home = tmp.path() / "home";
+  const fs::path bin = tmp.path() / "bin";
+  fs::create_directories(bin);
+  write_file(tmp.path() / "plain", "not a program");
+  for (const fs::path& hook : {tmp.path() / "missing", tmp.path() / "plain", bin}) {
+    RunOptions options;
+    options.args = {"--home", home.string(), "--hook", hook.string()};
+    const RunResult r = run_program(KESTRUM_DEVAPP_BIN, options);
+    EXPECT_EQ(r.status, 2) << hook;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find(hook.string()), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(home / "Library")) << hook;
+  }
+
+  // An installed devapp uses the hook beside it, not the one its build made.
+  fs::copy_file(KESTRUM_DEVAPP_BIN, bin / "kestrum-devapp");
+  write_file(bin / "kestrum-hook", "#!/bin/sh\n");
+  fs::permissions(bin / "kestrum-hook", fs::perms::owner_all);
+  RunOptions options;
+  options.args = {"--home", home.string()};
+  BackgroundProcess app(bin / "kestrum-devapp", options, tmp.path());
+  const AppLayout layout(home);
+  ASSERT_TRUE(serving(app)) << app.err();
+  const Json hello = {{"pid", 1},
+                      {"protocol_version", 0},
+                      {"role", "cli"},
+                      {"token", read_token(layout.token).value_or("")}};
+  const auto reply = rpc_request(layout.socket, hello, "launch.register", {{"cwd", "/w"}}, 5s);
+  ASSERT_TRUE(reply.has_value());
+  const auto settings = parse_json(read_file((*reply)["args"][1].get<std::string>()));
+  ASSERT_TRUE(settings.has_value());
+  EXPECT_EQ((*settings)["statusLine"]["command"],
+            "exec '" + (bin / "kestrum-hook").string() + "' statusline --profile kestrum");
+}
+
 TEST(DevAppOptionsTest, BadRulesAreOneLineErrorsAndCreateNothing) {
   TempDir tmp;
   const fs::path home = tmp.path() / "home";
   for (const auto& [content, problem] : std::vector<std::pair<std::string, std::string>>{
            {"{not json", "not valid JSON"},
-           {R"({"rules":[{"tool":"Bash","decision":"maybe"}]})", "unknown decision \"maybe\""}}) {
+           {R"({"rules":[{"tool":"Bash","decision":"maybe"}]})", "unknown decision \"maybe\""},
+           {R"({"rules":[{"tool":"Bash","decision":"hold","then":"deny"}]})",
+            "\"then\" needs \"after_ms\""},
+           {R"({"rules":[{"tool":"Bash","event":"Stop","decision":"allow"}]})",
+            "\"event\" must be PreToolUse or PermissionRequest"}}) {
     write_file(tmp.path() / "rules.json", content);
     RunOptions options;
     options.args = {"--home", home.string(), "--rules", (tmp.path() / "rules.json").string()};

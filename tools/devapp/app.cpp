@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "common/unique_fd.hpp"
+#include "tools/devapp/hook_program.hpp"
 #include "tools/devapp/hook_settings.hpp"
 
 namespace kestrum::devapp {
@@ -50,6 +51,11 @@ DevApp::DevApp(const Layout& layout, AppConfig config, Log& log)
 }
 
 DevApp::~DevApp() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  decided_.notify_all();  // lets the clients' threads waiting on a person end
   server_.stop();
   for (const auto& file : settings_files_) ::unlink(file.c_str());
 }
@@ -111,19 +117,71 @@ testkit::Reply DevApp::hello(const Json& message, std::size_t connection) {
   return answer(connection, "hello", {{"protocol_version", 0u}});
 }
 
-std::string DevApp::hold(const Rule& rule) {
-  std::lock_guard lock(mutex_);
-  const std::string id = "perm-" + std::to_string(next_perm_++);
-  holds_[id] = {rule.then, rule.reason, Clock::now() + rule.after};
+std::string DevApp::hold(const Rule& rule, const Json& params) {
+  const std::string call =
+      text_of(params, "tool_name") + " " + dump_compact(params.value("tool_input", Json::object()));
+  std::string id;
+  {
+    std::lock_guard lock(mutex_);
+    id = "perm-" + std::to_string(next_perm_++);
+    Hold& held = holds_[id];
+    held.call = call;
+    if (rule.after) {
+      held.due = Clock::now() + *rule.after;
+      held.verdict = {rule.then, rule.reason};
+    }
+  }
+  if (!rule.after) {
+    log_.note(id + " waits for you: " + call + "  (type: allow " + id + "  or: deny " + id +
+              " [reason])");
+  }
   return id;
 }
 
+bool DevApp::decide(const std::string& perm_id, Decision decision,
+                    std::optional<std::string> reason) {
+  {
+    std::lock_guard lock(mutex_);
+    const auto it = holds_.find(perm_id);
+    if (it == holds_.end() || it->second.due || it->second.decided) return false;
+    // Without a reason the hook would tell the model no decision came in time.
+    if (decision == Decision::Deny && !reason) reason = "Declined by the person at the app.";
+    it->second.verdict = {decision, std::move(reason)};
+    it->second.decided = true;
+  }
+  decided_.notify_all();
+  return true;
+}
+
+std::vector<std::string> DevApp::pending_holds() {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> lines;
+  for (const auto& [id, held] : holds_) {
+    if (!held.due && !held.decided) lines.push_back(id + "  " + held.call);
+  }
+  return lines;
+}
+
+std::optional<DevApp::Verdict> DevApp::await_person(const std::string& perm_id) {
+  std::unique_lock lock(mutex_);
+  decided_.wait(lock, [&] {
+    const auto it = holds_.find(perm_id);
+    return stopping_ || it == holds_.end() || it->second.decided;
+  });
+  const auto it = holds_.find(perm_id);
+  if (stopping_ || it == holds_.end()) return std::nullopt;
+  Verdict verdict = std::move(it->second.verdict);
+  holds_.erase(it);
+  return verdict;
+}
+
 testkit::Reply DevApp::policy_check(const Json& params, std::size_t connection) {
-  const Rule* rule =
-      config_.rules.match(text_of(params, "tool_name"), params.value("tool_input", Json::object()));
+  const Rule* rule = config_.rules.match("PreToolUse", text_of(params, "tool_name"),
+                                         params.value("tool_input", Json::object()));
   if (!rule) return answer(connection, "policy_check", {{"decision", nullptr}});
   if (rule->decision == Decision::Hold) {
-    return answer(connection, "policy_check", {{"decision", "hold"}, {"perm_id", hold(*rule)}});
+    return answer(connection, "policy_check",
+                  {{"decision", "hold"}, {"perm_id", hold(*rule, params)}});
   }
   Json result = {{"decision", to_string(rule->decision)}};
   if (rule->reason) result["reason"] = *rule->reason;
@@ -131,42 +189,62 @@ testkit::Reply DevApp::policy_check(const Json& params, std::size_t connection) 
 }
 
 testkit::Reply DevApp::policy_wait(const Json& params, std::size_t connection) {
+  const std::string perm_id = text_of(params, "perm_id");
   std::optional<Hold> held;
   {
     std::lock_guard lock(mutex_);
-    const auto it = holds_.find(text_of(params, "perm_id"));
-    if (it != holds_.end()) {
-      held = it->second;
-      holds_.erase(it);
-    }
+    const auto it = holds_.find(perm_id);
+    if (it != holds_.end()) held = it->second;
+    if (held && held->due) holds_.erase(it);
   }
   if (!held) return answer(connection, "policy_wait", {{"decision", "deny"}});
-  Json result = {{"decision", to_string(held->then)}};
-  if (held->reason) result["reason"] = *held->reason;
-  const auto wait = std::chrono::duration_cast<milliseconds>(held->due - Clock::now());
-  log_.note("#" + std::to_string(connection) + " a person decides in " +
-            std::to_string(std::max<long>(0, static_cast<long>(wait.count()))) + " ms");
+  milliseconds wait{0};
+  if (held->due) {
+    wait = std::max(std::chrono::duration_cast<milliseconds>(*held->due - Clock::now()),
+                    milliseconds(0));
+    log_.note("#" + std::to_string(connection) + " " + perm_id + " is decided in " +
+              std::to_string(wait.count()) + " ms");
+  } else {
+    auto verdict = await_person(perm_id);
+    if (!verdict) return Reply::close();
+    held->verdict = std::move(*verdict);
+  }
+  Json result = {{"decision", to_string(held->verdict.decision)}};
+  if (held->verdict.reason) result["reason"] = *held->verdict.reason;
   Reply reply = answer(connection, "policy_wait", std::move(result));
-  reply.after(std::max(wait, milliseconds(0)));
+  reply.after(wait);
   return reply;
 }
 
 testkit::Reply DevApp::permission_decide(const Json& params, std::size_t connection) {
-  const Rule* rule =
-      config_.rules.match(text_of(params, "tool_name"), params.value("tool_input", Json::object()));
+  const Rule* rule = config_.rules.match("PermissionRequest", text_of(params, "tool_name"),
+                                         params.value("tool_input", Json::object()));
   if (!rule || rule->decision == Decision::Ask) {
     return answer(connection, "permission_decide", {{"behavior", nullptr}});
   }
-  const Decision decision = rule->decision == Decision::Hold ? rule->then : rule->decision;
-  Json result = {{"behavior", to_string(decision)}};
-  if (decision == Decision::Deny && rule->reason) result["message"] = *rule->reason;
+  Verdict verdict = {rule->decision, rule->reason};
+  if (rule->decision == Decision::Hold && rule->after) {
+    verdict.decision = rule->then;
+  } else if (rule->decision == Decision::Hold) {
+    auto given = await_person(hold(*rule, params));
+    if (!given) return Reply::close();
+    verdict = std::move(*given);
+  }
+  Json result = {{"behavior", to_string(verdict.decision)}};
+  if (verdict.decision == Decision::Deny && verdict.reason) result["message"] = *verdict.reason;
   Reply reply = answer(connection, "permission_decide", std::move(result));
-  if (rule->decision == Decision::Hold) reply.after(rule->after);
+  if (rule->decision == Decision::Hold && rule->after) reply.after(*rule->after);
   return reply;
 }
 
 testkit::Reply DevApp::launch_register(const Json& params, std::size_t connection) {
+  // Never hand out settings that name a missing hook: every tool call would run unchecked.
+  if (!is_executable_file(config_.hook_program)) {
+    log_.note("refusing the launch: " + config_.hook_program.string() + " is gone");
+    return Reply::error({{"code", -32000}, {"message", "kestrum-hook is missing"}});
+  }
   const std::string launch_token = random_token();
+  log_.keep_secret(launch_token);
   const std::filesystem::path settings_file =
       layout_.paths().profile_dir() / ("devapp-settings-" + launch_token.substr(0, 12) + ".json");
   {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -35,12 +36,21 @@ class DevApp {
 
   void mark_remote(const std::string& session_id);
   void mark_local(const std::string& session_id);
+  // A person's answer to a hold waiting for one; false when no such hold waits.
+  bool decide(const std::string& perm_id, Decision decision, std::optional<std::string> reason);
+  // One line per hold waiting for a person: its perm id and the tool call.
+  std::vector<std::string> pending_holds();
 
  private:
-  struct Hold {
-    Decision then;
+  struct Verdict {
+    Decision decision;
     std::optional<std::string> reason;
-    std::chrono::steady_clock::time_point due;
+  };
+  struct Hold {
+    std::string call;                                          // as shown on the screen
+    std::optional<std::chrono::steady_clock::time_point> due;  // timed: decided by itself
+    Verdict verdict;                                           // timed: at `due`
+    bool decided = false;                                      // a person answered
   };
 
   using Reply = testkit::Reply;
@@ -51,12 +61,16 @@ class DevApp {
   Reply policy_wait(const Json& params, std::size_t connection);
   Reply permission_decide(const Json& params, std::size_t connection);
   Reply launch_register(const Json& params, std::size_t connection);
-  std::string hold(const Rule& rule);
+  std::string hold(const Rule& rule, const Json& params);
+  // The person's verdict, once given; nothing when the app stops first.
+  std::optional<Verdict> await_person(const std::string& perm_id);
 
   const Layout& layout_;
   AppConfig config_;
   Log& log_;
   std::mutex mutex_;
+  std::condition_variable decided_;
+  bool stopping_ = false;
   std::map<std::string, Hold> holds_;    // by perm_id
   std::set<std::string> launch_tokens_;  // issued by launch.register
   std::vector<std::filesystem::path> settings_files_;

@@ -6,9 +6,15 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <string>
+#include <utility>
+
+#include "common/proc.hpp"
 
 #include "tools/devapp/app.hpp"
+#include "tools/devapp/hook_program.hpp"
 #include "tools/devapp/options.hpp"
 
 namespace {
@@ -34,16 +40,52 @@ void install_signal_handlers() {
   ::sigaction(SIGTERM, &action, nullptr);
 }
 
-// "remote ID", "local ID" or "quit"; false once the app is to stop.
-bool obey(kestrum::devapp::DevApp& app, const std::string& line) {
+// The word after `command ` and the rest of the line, if the line starts with it.
+std::optional<std::pair<std::string, std::string>> command_words(const std::string& line,
+                                                                 std::string_view command) {
+  if (!line.starts_with(command) || line.size() <= command.size() + 1 ||
+      line[command.size()] != ' ') {
+    return std::nullopt;
+  }
+  const std::string rest = line.substr(command.size() + 1);
+  const auto space = rest.find(' ');
+  if (space == std::string::npos) return std::pair{rest, std::string()};
+  return std::pair{rest.substr(0, space), rest.substr(space + 1)};
+}
+
+void decide(kestrum::devapp::DevApp& app, kestrum::devapp::Log& log,
+            kestrum::devapp::Decision decision, const std::string& perm_id,
+            const std::string& reason) {
+  const bool known =
+      app.decide(perm_id, decision, reason.empty() ? std::nullopt : std::optional(reason));
+  log.note(known ? perm_id + ": " + std::string(to_string(decision))
+                 : "no call waits as " + perm_id + " (type holds)");
+}
+
+// A command typed at the app; false once the app is to stop.
+bool obey(kestrum::devapp::DevApp& app, kestrum::devapp::Log& log, const std::string& line) {
+  using kestrum::devapp::Decision;
   if (line == "quit") return false;
-  if (line.starts_with("remote ") && line.size() > 7) app.mark_remote(line.substr(7));
-  if (line.starts_with("local ") && line.size() > 6) app.mark_local(line.substr(6));
+  if (line == "holds") {
+    const auto pending = app.pending_holds();
+    if (pending.empty()) log.note("no call waits for you");
+    for (const std::string& hold : pending) log.note("waiting: " + hold);
+  } else if (command_words(line, "remote")) {
+    app.mark_remote(line.substr(7));
+  } else if (command_words(line, "local")) {
+    app.mark_local(line.substr(6));
+  } else if (auto allow = command_words(line, "allow")) {
+    decide(app, log, Decision::Allow, allow->first, "");
+  } else if (auto deny = command_words(line, "deny")) {
+    decide(app, log, Decision::Deny, deny->first, deny->second);
+  } else if (!line.empty()) {
+    log.note("unknown command: " + line + " (remote, local, holds, allow, deny, quit)");
+  }
   return true;
 }
 
 // Serves until the end of standard input, "quit", SIGINT or SIGTERM.
-void serve(kestrum::devapp::DevApp& app) {
+void serve(kestrum::devapp::DevApp& app, kestrum::devapp::Log& log) {
   std::string pending;
   bool input_open = true;
   while (true) {
@@ -62,9 +104,20 @@ void serve(kestrum::devapp::DevApp& app) {
     for (std::size_t feed; (feed = pending.find('\n')) != std::string::npos;) {
       const std::string line = pending.substr(0, feed);
       pending.erase(0, feed + 1);
-      if (!obey(app, line)) return;
+      if (!obey(app, log, line)) return;
     }
   }
+}
+
+kestrum::devapp::HookSearch hook_search(const kestrum::devapp::Options& options) {
+  kestrum::devapp::HookSearch search;
+  search.given = options.hook_program;
+  search.build_tree_hook = KESTRUM_BUILD_TREE_HOOK;
+  if (auto exe = kestrum::proc::current_exe()) {
+    search.own_dir = std::filesystem::path(*exe).parent_path();
+  }
+  if (const char* path = std::getenv("PATH")) search.search_path = path;
+  return search;
 }
 
 int fail(const std::string& message) {
@@ -92,18 +145,19 @@ int main(int argc, char** argv) {
       rules = std::move(*loaded);
     }
     for (const std::string& id : options->remote_sessions) rules.remote_sessions.push_back(id);
-    Log log(::isatty(STDOUT_FILENO) == 1, options->log_file);
+    const auto hook = find_hook(hook_search(*options));
+    if (!hook) return fail(hook.error());
+    Log log(::isatty(STDOUT_FILENO) == 1, options->log_file, options->verbose);
     if (!log.ok()) return fail("cannot write the log " + options->log_file->string());
 
     install_signal_handlers();
     auto layout = Layout::create(options->home, options->profile);
     if (!layout) return fail(layout.error());
-    DevApp app(
-        *layout,
-        {std::move(rules), options->hook_program, options->profile, options->user_statusline}, log);
+    log.keep_secret(layout->token());
+    DevApp app(*layout, {std::move(rules), *hook, options->profile, options->user_statusline}, log);
     log.note("serving profile " + options->profile + " on " +
-             layout->paths().socket_path().string());
-    serve(app);
+             layout->paths().socket_path().string() + ", hooks run " + hook->string());
+    serve(app, log);
     log.note("stopping");
   } catch (const std::exception& e) {
     return fail(e.what());

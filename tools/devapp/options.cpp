@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "common/proc.hpp"
 #include "profile/profile.hpp"
 
 namespace kestrum::devapp {
@@ -20,43 +19,52 @@ Options:
   --home DIR             the home directory whose data directory it serves (default: $HOME)
   --profile NAME         the profile to serve (default: kestrum)
   --rules FILE           decisions as JSON (see below); without it every answer is "no opinion"
-  --hook PATH            the kestrum-hook that launches are pointed at
-                         (default: kestrum-hook beside this program)
+  --hook PATH            the kestrum-hook that launches are pointed at (default: the one
+                         beside this program, else the one its build made, else on PATH;
+                         without one it refuses to start)
   --user-statusline CMD  the user's own status line command handed to launches
-  --log FILE             also write every message and answer as JSON lines to FILE
+  --log FILE             also write every message and answer as JSON lines to FILE, each
+                         with its time; every token in it is replaced by (redacted)
+  --verbose              show every usage report (default: only when the figures change)
   --remote SESSION       mark a session as remote (a colleague's request); repeatable
   --help                 this text
 
 Standard input takes commands, one per line:
   remote SESSION         mark a session as remote
   local SESSION          unmark it
+  holds                  list the calls waiting for a person
+  allow PERM_ID          let a held call run
+  deny PERM_ID [REASON]  block a held call; the model is told REASON
   quit                   stop
 
 Rules file:
   {"rules": [
      {"tool": "Bash", "input_contains": "rm -rf", "decision": "deny", "reason": "Not here."},
-     {"tool": "Bash", "input_contains": "git push", "decision": "hold", "then": "allow",
+     {"tool": "Bash", "input_contains": "git push", "decision": "hold"},
+     {"tool": "Bash", "input_contains": "deploy", "decision": "hold", "then": "allow",
       "after_ms": 1500},
      {"tool": "*", "decision": "ask"}],
    "prompt_context": "Text added to every prompt.",
    "remote_sessions": ["SESSION"]}
   The first rule whose tool matches ("*": any) and whose input_contains, when given,
-  occurs in the tool input decides policy checks and permission requests. "hold" waits
-  "after_ms" milliseconds, then decides "then" (allow or deny).
+  occurs in the tool input decides policy checks and permission requests. "hold" shows
+  the call with its perm id and waits for a person to type allow or deny; with "after_ms"
+  it decides "then" (allow or deny, default allow) by itself after that many milliseconds.
 )";
 
 std::expected<Options, std::string> parse_options(int argc, char** argv) {
   Options options;
   if (const char* home = std::getenv("HOME")) options.home = home;
-  if (auto exe = proc::current_exe()) {
-    options.hook_program = std::filesystem::path(*exe).parent_path() / "kestrum-hook";
-  }
   bool home_given = !options.home.empty();
   for (int i = 1; i < argc; ++i) {
     const std::string word = argv[i];
     if (word == "--help" || word == "-h") {
       options.help = true;
       return options;
+    }
+    if (word == "--verbose") {
+      options.verbose = true;
+      continue;
     }
     const bool takes_value = word == "--home" || word == "--profile" || word == "--rules" ||
                              word == "--hook" || word == "--user-statusline" || word == "--log" ||
@@ -73,7 +81,7 @@ std::expected<Options, std::string> parse_options(int argc, char** argv) {
     } else if (word == "--rules") {
       options.rules_file = value;
     } else if (word == "--hook") {
-      options.hook_program = std::filesystem::absolute(value);
+      options.hook_program = value;
     } else if (word == "--user-statusline") {
       options.user_statusline = value;
     } else if (word == "--log") {

@@ -12,10 +12,11 @@ struct Options {
   std::filesystem::path home;  // --home, else HOME
   std::string profile = "kestrum";
   std::optional<std::filesystem::path> rules_file;
-  std::filesystem::path hook_program;  // --hook, else kestrum-hook beside this program
+  std::optional<std::filesystem::path> hook_program;  // --hook, else searched (hook_program.hpp)
   std::optional<std::string> user_statusline;
   std::optional<std::filesystem::path> log_file;
   std::vector<std::string> remote_sessions;
+  bool verbose = false;  // every usage report, not only changed figures
   bool help = false;
 };
 

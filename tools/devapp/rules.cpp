@@ -23,6 +23,12 @@ std::expected<Rule, std::string> parse_rule(const Json& entry, std::size_t index
   if (const std::string* needle = string_member(entry, "input_contains")) {
     rule.input_contains = *needle;
   }
+  if (const Json* event = member(entry, "event")) {
+    if (*event != "PreToolUse" && *event != "PermissionRequest") {
+      return std::unexpected(where + "\"event\" must be PreToolUse or PermissionRequest");
+    }
+    rule.event = event->get<std::string>();
+  }
   const std::string* word = string_member(entry, "decision");
   const auto decision = word ? decision_of(*word) : std::nullopt;
   if (!decision) {
@@ -33,18 +39,22 @@ std::expected<Rule, std::string> parse_rule(const Json& entry, std::size_t index
   rule.decision = *decision;
   if (const std::string* reason = string_member(entry, "reason")) rule.reason = *reason;
   if (rule.decision == Decision::Hold) {
+    const Json* after = member(entry, "after_ms");
     const std::string* then = string_member(entry, "then");
+    if (!after) {
+      if (then)
+        return std::unexpected(where + "\"then\" needs \"after_ms\" (else a person decides)");
+      return rule;
+    }
+    if (!after->is_number_unsigned()) {
+      return std::unexpected(where + "\"after_ms\" must be a whole number");
+    }
+    rule.after = std::chrono::milliseconds(after->get<std::uint64_t>());
     const auto final_decision = then ? decision_of(*then) : std::optional(Decision::Allow);
     if (!final_decision || *final_decision == Decision::Hold || *final_decision == Decision::Ask) {
       return std::unexpected(where + "\"then\" of a hold must be allow or deny");
     }
     rule.then = *final_decision;
-    if (const Json* after = member(entry, "after_ms")) {
-      if (!after->is_number_unsigned()) {
-        return std::unexpected(where + "\"after_ms\" must be a whole number");
-      }
-      rule.after = std::chrono::milliseconds(after->get<std::uint64_t>());
-    }
   }
   return rule;
 }
@@ -65,9 +75,11 @@ std::string_view to_string(Decision decision) {
   return "";
 }
 
-const Rule* Rules::match(const std::string& tool, const Json& tool_input) const {
+const Rule* Rules::match(const std::string& event, const std::string& tool,
+                         const Json& tool_input) const {
   const std::string input = dump_compact(tool_input);
   for (const Rule& rule : rules) {
+    if (rule.event && *rule.event != event) continue;
     if (rule.tool != "*" && rule.tool != tool) continue;
     if (rule.input_contains && input.find(*rule.input_contains) == std::string::npos) continue;
     return &rule;
