@@ -1,13 +1,11 @@
 #include "hook/statusline/child.hpp"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "hook/statusline/statusline.hpp"
@@ -81,20 +79,21 @@ TEST(SpawnTest, ChangesTheEnvironmentOverTheInheritedOne) {
 }
 
 TEST(SpawnTest, ChildLeadsItsOwnGroupWithDefaultSigpipeAndNoStandardError) {
+  const TempDir record;
   const auto previous = ::signal(SIGPIPE, SIG_IGN);
-  const auto output = run_for(
-      "echo $$ $(cut -d' ' -f5 /proc/$$/stat) $(readlink /proc/$$/fd/2) "
-      "$(sed -n 's/^SigIgn:\\s*//p' /proc/$$/status)",
-      4s);
+  // The recorder notes the process it replaces: its group and its ignored signals.
+  const auto output =
+      run_for("[ /dev/fd/2 -ef /dev/null ] && echo null; exec '" +
+                  std::string(KESTRUM_START_REPORTER_BIN) + "' '" + record.path().string() + "' sh",
+              4s);
   ::signal(SIGPIPE, previous);
-  ASSERT_TRUE(output.has_value());
-  std::istringstream words(*output);
-  std::string pid, group, error_target, ignored;
-  words >> pid >> group >> error_target >> ignored;
+  EXPECT_EQ(output, std::optional<std::string>("null"));
+  long pid = 0, parent = 0, group = 0;
+  std::istringstream(testkit::read_file(record.path() / "pid")) >> pid >> parent >> group;
   EXPECT_EQ(group, pid);
-  EXPECT_NE(group, std::to_string(::getpgrp()));
-  EXPECT_EQ(error_target, "/dev/null");
-  EXPECT_EQ(std::stoull(ignored, nullptr, 16) & (1ull << (SIGPIPE - 1)), 0u) << ignored;
+  EXPECT_NE(group, ::getpgrp());
+  const std::string ignored = " " + testkit::read_file(record.path() / "sigign");
+  EXPECT_EQ(ignored.find(" " + std::to_string(SIGPIPE) + " "), std::string::npos) << ignored;
 }
 
 TEST(SpawnTest, ACommandThatCannotStartGivesNothing) {
@@ -140,66 +139,6 @@ TEST(ChildHandleTest, LeavesNoDescriptorBehind) {
   auto missing = spawn_with_input(Command{"/nonexistent", {}, {}, false}, "x");
   EXPECT_EQ(count_open_fds(), before);
 }
-
-#if defined(__linux__)  // the default thread attributes can only be changed here
-
-// Makes every new thread need a stack the system will not give; the child process that
-// posix_spawn starts does not depend on it. The status line must work without threads, so
-// that none is still running when the process exits.
-void refuse_new_threads() {
-  pthread_attr_t attributes;
-  pthread_attr_init(&attributes);
-  pthread_attr_setstacksize(&attributes, std::size_t{1} << 44);
-  pthread_setattr_default_np(&attributes);
-  pthread_attr_destroy(&attributes);
-  std::ifstream statm("/proc/self/statm");
-  std::size_t pages = 0;
-  statm >> pages;
-  const rlim_t room = pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{256} << 20);
-  const rlimit limit{room, room};
-  ::setrlimit(RLIMIT_AS, &limit);
-}
-
-// Runs `body` in a forked copy of this process, whose exit status reports the verdict.
-void in_forked_process(const std::function<bool()>& body) {
-  const pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    refuse_new_threads();
-    ::_exit(body() ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-}
-
-bool no_child_left() {
-  return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
-}
-
-TEST(ThreadRefusalTest, FeedingWaitingAndTimingOutNeedNoThread) {
-  in_forked_process([] {
-    const bool fed = run_for("cat", 4s, std::string(1 << 20, 'y')) == std::string(65536, 'y');
-    const bool capped = run_for("sleep 30", 200ms, "input") == std::nullopt;
-    return fed && capped && no_child_left();
-  });
-}
-
-TEST(ThreadRefusalTest, TheSupervisorNeedsNoThread) {
-  TempDir dir;
-  const fs::path lock = dir.path() / "s.lock", cache = dir.path() / "s.out";
-  in_forked_process([&] {
-    Env env;
-    env.user_statusline = "echo hi";
-    const Outcome outcome =
-        supervise({"statusline-user", "--out", cache.string(), "--lock", lock.string()}, "{}", env);
-    return outcome.out == std::optional<std::string>("hi") && no_child_left();
-  });
-  EXPECT_FALSE(fs::exists(lock));
-  EXPECT_TRUE(fs::exists(cache));
-}
-
-#endif
 
 }  // namespace
 }  // namespace kestrum::statusline
