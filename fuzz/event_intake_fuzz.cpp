@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (const auto key = kestrum::tool_key(event)) FUZZ_CHECK(is_hex_digest(*key));
 
   for (const kestrum::EventKind& kind : kestrum::all_events()) {
-    const Json params = kind.params({kind.name, event, "/home/u/.claude"});
+    Json taken = event;  // the params take members out of the event they are given
+    const Json params = kind.params({kind.name, taken, "/home/u/.claude"});
     FUZZ_CHECK(params.is_object());
     check_canonical(params);
     if (const std::string* prompt = kestrum::string_member(params, "prompt")) {
