@@ -27,11 +27,13 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
  public:
   bool Null() { return put(Json(nullptr)); }
   bool Bool(bool b) { return put(Json(b)); }
-  bool Int(int i) { return put(Json(static_cast<std::int64_t>(i))); }
-  bool Uint(unsigned u) { return put(Json(static_cast<std::uint64_t>(u))); }
-  bool Int64(std::int64_t i) { return put(Json(i)); }
-  bool Uint64(std::uint64_t u) { return put(Json(u)); }
-  bool Double(double d) { return put(Json(d)); }
+  // Numbers come as their text: the reader's own conversion gives wrong values for some
+  // valid ones (zero digits with a large exponent) and misses some overflows, while the
+  // value type's converter keeps unsigned, signed and floating numbers apart as always.
+  bool RawNumber(const char* s, rapidjson::SizeType size, bool /*copy*/) {
+    Json number = Json::parse(s, s + size, nullptr, /*allow_exceptions=*/false);
+    return !number.is_discarded() && put(std::move(number));
+  }
   bool String(const char* s, rapidjson::SizeType size, bool /*copy*/) {
     return !holds_surrogate(s, size) && put(Json(std::string(s, size)));
   }
@@ -85,7 +87,8 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
 std::optional<Json> read_json_document(std::string_view text) {
   // Iterative: the reader's own stack, not the program's, follows the nesting.
   constexpr unsigned kFlags = rapidjson::kParseValidateEncodingFlag |
-                              rapidjson::kParseFullPrecisionFlag | rapidjson::kParseIterativeFlag;
+                              rapidjson::kParseNumbersAsStringsFlag |
+                              rapidjson::kParseIterativeFlag;
   rapidjson::MemoryStream stream(text.data(), text.size());
   // A string is gathered on the reader's stack before it is handed over: room for the
   // longest one from the start spares the copies of growing it (pages are only taken as
