@@ -36,6 +36,9 @@ Outcome run_event(const EventKind& kind, std::span<const std::string> options,
 
   Json event = parse_event(input);
   const std::optional<std::string> session_id = event_session_id(event);
+  // From here a blocking event stopped by a signal still answers: as for an unreachable app.
+  std::optional<SignalAnswer> on_signal;
+  if (kind.blocking) on_signal.emplace(app_unreachable(kind.blocking, session_id, *paths));
 
   const auto ownership = ownership::launch_ownership(env, *paths, session_id);
   if (kind.ends_session) {
@@ -51,15 +54,11 @@ Outcome run_event(const EventKind& kind, std::span<const std::string> options,
   const auto identity = identity_object(event, *session_id, config_dir, env, paths->token_path());
   if (!identity) return app_unreachable(kind.blocking, session_id, *paths);
 
-  Outcome unreachable = app_unreachable(kind.blocking, session_id, *paths);
-  Decided decided;
-  {
-    // Only a blocking event has an answer worth giving when it is stopped mid-wait.
-    std::optional<SignalAnswer> on_signal;
-    if (kind.blocking) on_signal.emplace(unreachable);
-    decided = kind.deliver(app_request(kind, *paths, *identity, params, env));
+  if (Decided decided = kind.deliver(app_request(kind, *paths, *identity, params, env))) {
+    return std::move(*decided);
   }
-  return decided ? std::move(*decided) : std::move(unreachable);
+  // Read again: the app may have marked the session remote during a long wait.
+  return app_unreachable(kind.blocking, session_id, *paths);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstddef>
 #include <iterator>
 
@@ -11,11 +12,15 @@ namespace {
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 // Read by the handler only: set before the signals are armed, cleared after they are not.
-const char* g_out = nullptr;
-std::size_t g_out_size = 0;
-const char* g_err = nullptr;
-std::size_t g_err_size = 0;
-int g_status = 0;
+// Lock-free atomics are what a handler may read.
+std::atomic<const char*> g_out{nullptr};
+std::atomic<std::size_t> g_out_size{0};
+std::atomic<const char*> g_err{nullptr};
+std::atomic<std::size_t> g_err_size{0};
+std::atomic<int> g_status{0};
+static_assert(std::atomic<const char*>::is_always_lock_free &&
+              std::atomic<std::size_t>::is_always_lock_free &&
+              std::atomic<int>::is_always_lock_free);
 
 void write_fully(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -48,7 +53,11 @@ SignalAnswer::SignalAnswer(const Outcome& answer)
   // A second signal must not interrupt the first answer half-written.
   for (int sig : kSignals) ::sigaddset(&action.sa_mask, sig);
   for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-    ::sigaction(kSignals[i], &action, &previous_[i]);
+    // A signal the hook was started ignoring (nohup) stays ignored: it ends no wait.
+    if (::sigaction(kSignals[i], nullptr, &previous_[i]) == 0 &&
+        previous_[i].sa_handler != SIG_IGN) {
+      ::sigaction(kSignals[i], &action, nullptr);
+    }
   }
 }
 
@@ -56,8 +65,10 @@ SignalAnswer::~SignalAnswer() {
   for (std::size_t i = 0; i < std::size(kSignals); ++i) {
     ::sigaction(kSignals[i], &previous_[i], nullptr);
   }
-  g_out = g_err = nullptr;
-  g_out_size = g_err_size = 0;
+  g_out = nullptr;
+  g_err = nullptr;
+  g_out_size = 0;
+  g_err_size = 0;
 }
 
 }  // namespace kestrum

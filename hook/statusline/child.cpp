@@ -84,7 +84,10 @@ class SpawnSetup {
     sigset_t default_signals;
     sigemptyset(&default_signals);
     sigaddset(&default_signals, SIGPIPE);
-    short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF;
+    // Nothing blocked either: the command starts as from a fresh shell.
+    sigset_t no_signals;
+    sigemptyset(&no_signals);
+    short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
     return posix_spawn_file_actions_adddup2(&actions_, input_fd, STDIN_FILENO) == 0 &&
            posix_spawn_file_actions_adddup2(&actions_, output_fd, STDOUT_FILENO) == 0 &&
            posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null", O_WRONLY, 0) ==
@@ -92,7 +95,8 @@ class SpawnSetup {
            keep_only_standard_descriptors(actions_, flags) &&
            posix_spawnattr_setflags(&attributes_, flags) == 0 &&
            posix_spawnattr_setpgroup(&attributes_, 0) == 0 &&
-           posix_spawnattr_setsigdefault(&attributes_, &default_signals) == 0;
+           posix_spawnattr_setsigdefault(&attributes_, &default_signals) == 0 &&
+           posix_spawnattr_setsigmask(&attributes_, &no_signals) == 0;
   }
 
   const posix_spawn_file_actions_t* actions() const { return &actions_; }

@@ -78,14 +78,19 @@ TEST(SpawnTest, ChangesTheEnvironmentOverTheInheritedOne) {
   ::unsetenv("KESTRUM_TEST_CHANGED");
 }
 
-TEST(SpawnTest, ChildLeadsItsOwnGroupWithDefaultSigpipeAndNoStandardError) {
+TEST(SpawnTest, ChildLeadsItsOwnGroupWithDefaultSignalsAndNoStandardError) {
   const TempDir record;
   const auto previous = ::signal(SIGPIPE, SIG_IGN);
-  // The recorder notes the process it replaces: its group and its ignored signals.
+  sigset_t blocked, before;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGTERM);
+  ::pthread_sigmask(SIG_BLOCK, &blocked, &before);
+  // The recorder notes the process it replaces: its group and its signal dispositions.
   const auto output =
       run_for("[ /dev/fd/2 -ef /dev/null ] && echo null; exec '" +
                   std::string(KESTRUM_START_REPORTER_BIN) + "' '" + record.path().string() + "' sh",
               4s);
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
   ::signal(SIGPIPE, previous);
   EXPECT_EQ(output, std::optional<std::string>("null"));
   long pid = 0, parent = 0, group = 0;
@@ -94,6 +99,7 @@ TEST(SpawnTest, ChildLeadsItsOwnGroupWithDefaultSigpipeAndNoStandardError) {
   EXPECT_NE(group, ::getpgrp());
   const std::string ignored = " " + testkit::read_file(record.path() / "sigign");
   EXPECT_EQ(ignored.find(" " + std::to_string(SIGPIPE) + " "), std::string::npos) << ignored;
+  EXPECT_EQ(testkit::read_file(record.path() / "sigblock"), "");
 }
 
 TEST(SpawnTest, ACommandThatCannotStartGivesNothing) {

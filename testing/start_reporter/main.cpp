@@ -6,7 +6,8 @@
 //   kestrum_start_reporter RECORD_DIR ARGV0 [WORDS...]
 //
 // RECORD_DIR gets: args (ARGV0 and WORDS, NUL-separated), env (the environment,
-// NUL-separated), fds (open descriptors), sigign (ignored signals) and, last, pid
+// NUL-separated), fds (open descriptors), sigign and sigblock (ignored and blocked
+// signals) and, last, pid
 // ("pid ppid pgid").
 #include <fcntl.h>
 #include <signal.h>
@@ -43,6 +44,17 @@ std::string ignored_signals() {
   return list;
 }
 
+std::string blocked_signals() {
+  sigset_t mask;
+  sigemptyset(&mask);
+  ::sigprocmask(SIG_BLOCK, nullptr, &mask);
+  std::string list;
+  for (int sig = 1; sig < NSIG; ++sig) {
+    if (sigismember(&mask, sig) == 1) list += std::to_string(sig) + " ";
+  }
+  return list;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,6 +70,7 @@ int main(int argc, char** argv) {
   record(dir, "env", env);
   record(dir, "fds", fds);
   record(dir, "sigign", ignored_signals());
+  record(dir, "sigblock", blocked_signals());
   // Last, since the tests take its presence as "claude started".
   record(dir, "pid",
          std::to_string(::getpid()) + " " + std::to_string(::getppid()) + " " +
