@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,46 +66,6 @@ struct OutputSink {
   }
 };
 
-class SpawnSetup {
- public:
-  SpawnSetup() {
-    posix_spawn_file_actions_init(&actions_);
-    posix_spawnattr_init(&attributes_);
-  }
-  ~SpawnSetup() {
-    posix_spawn_file_actions_destroy(&actions_);
-    posix_spawnattr_destroy(&attributes_);
-  }
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-  bool prepare(int input_fd, int output_fd) {
-    sigset_t default_signals;
-    sigemptyset(&default_signals);
-    sigaddset(&default_signals, SIGPIPE);
-    // Nothing blocked either: the command starts as from a fresh shell.
-    sigset_t no_signals;
-    sigemptyset(&no_signals);
-    short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
-    return posix_spawn_file_actions_adddup2(&actions_, input_fd, STDIN_FILENO) == 0 &&
-           posix_spawn_file_actions_adddup2(&actions_, output_fd, STDOUT_FILENO) == 0 &&
-           posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null", O_WRONLY, 0) ==
-               0 &&
-           keep_only_standard_descriptors(actions_, flags) &&
-           posix_spawnattr_setflags(&attributes_, flags) == 0 &&
-           posix_spawnattr_setpgroup(&attributes_, 0) == 0 &&
-           posix_spawnattr_setsigdefault(&attributes_, &default_signals) == 0 &&
-           posix_spawnattr_setsigmask(&attributes_, &no_signals) == 0;
-  }
-
-  const posix_spawn_file_actions_t* actions() const { return &actions_; }
-  const posix_spawnattr_t* attributes() const { return &attributes_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-  posix_spawnattr_t attributes_;
-};
-
 // The inherited environment with the command's changes put over it.
 class Environment {
  public:
@@ -132,22 +91,11 @@ class Environment {
 };
 
 std::optional<pid_t> start_process(const Command& command, int input_fd, int output_fd) {
-  SpawnSetup setup;
-  if (!setup.prepare(input_fd, output_fd)) return std::nullopt;
   ExecArray argv;
   argv.add(command.program).add_all(command.args);
-  pid_t pid = 0;
-  int failed = 0;
-  if (command.env_changes.empty()) {
-    failed = posix_spawn(&pid, command.program.c_str(), setup.actions(), setup.attributes(),
-                         argv.get(), environ);
-  } else {
-    Environment env(command);
-    failed = posix_spawn(&pid, command.program.c_str(), setup.actions(), setup.attributes(),
-                         argv.get(), env.get());
-  }
-  if (failed != 0) return std::nullopt;
-  return pid;
+  if (command.env_changes.empty()) return start_child(argv.get(), environ, input_fd, output_fd);
+  const Environment env(command);
+  return start_child(argv.get(), env.get(), input_fd, output_fd);
 }
 
 void reap_if_exited(ChildHandle& child) {

@@ -1,7 +1,6 @@
 // The few system calls the status line needs that differ between Linux and macOS.
 #pragma once
 
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -29,8 +28,11 @@ std::timespec modification_time(const struct stat& status);
 // waiter then looks again at short intervals.
 std::optional<UniqueFd> exit_notifier(pid_t pid);
 
-// Lets the spawned program start with descriptors 0 to 2 only, whatever else this process
-// holds without close-on-exec. Added after the actions that set up 0 to 2.
-bool keep_only_standard_descriptors(posix_spawn_file_actions_t& actions, short& flags);
+// Starts `argv[0]` with the environment `envp`: standard input from `input_fd`, standard
+// output to `output_fd`, standard error to the null device; in a process group of its own,
+// with SIGPIPE at its default action, no signal blocked and only descriptors 0 to 2 open,
+// as from a fresh shell. Nothing when it cannot be started, the program not found included.
+// `input_fd` and `output_fd` must be above 2. Not for a process that catches signals.
+std::optional<pid_t> start_child(char* const* argv, char* const* envp, int input_fd, int output_fd);
 
 }  // namespace kestrum::statusline

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/event.h>
 #include <sys/stat.h>
@@ -35,10 +36,59 @@ std::optional<UniqueFd> exit_notifier(pid_t pid) {
   return queue;
 }
 
-bool keep_only_standard_descriptors(posix_spawn_file_actions_t& /*actions*/, short& flags) {
-  // Every descriptor not named by a file action is closed in the child.
-  flags = static_cast<short>(flags | POSIX_SPAWN_CLOEXEC_DEFAULT);
-  return true;
+namespace {
+
+class SpawnSetup {
+ public:
+  SpawnSetup() {
+    posix_spawn_file_actions_init(&actions_);
+    posix_spawnattr_init(&attributes_);
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions_);
+    posix_spawnattr_destroy(&attributes_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  bool prepare(int input_fd, int output_fd) {
+    sigset_t default_signals;
+    sigemptyset(&default_signals);
+    sigaddset(&default_signals, SIGPIPE);
+    sigset_t no_signals;
+    sigemptyset(&no_signals);
+    // Every descriptor not named by a file action is closed in the child.
+    const short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                        POSIX_SPAWN_CLOEXEC_DEFAULT;
+    return posix_spawn_file_actions_adddup2(&actions_, input_fd, STDIN_FILENO) == 0 &&
+           posix_spawn_file_actions_adddup2(&actions_, output_fd, STDOUT_FILENO) == 0 &&
+           posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null", O_WRONLY, 0) ==
+               0 &&
+           posix_spawnattr_setflags(&attributes_, flags) == 0 &&
+           posix_spawnattr_setpgroup(&attributes_, 0) == 0 &&
+           posix_spawnattr_setsigdefault(&attributes_, &default_signals) == 0 &&
+           posix_spawnattr_setsigmask(&attributes_, &no_signals) == 0;
+  }
+
+  const posix_spawn_file_actions_t* actions() const { return &actions_; }
+  const posix_spawnattr_t* attributes() const { return &attributes_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+  posix_spawnattr_t attributes_;
+};
+
+}  // namespace
+
+std::optional<pid_t> start_child(char* const* argv, char* const* envp, int input_fd,
+                                 int output_fd) {
+  SpawnSetup setup;
+  if (!setup.prepare(input_fd, output_fd)) return std::nullopt;
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], setup.actions(), setup.attributes(), argv, envp) != 0) {
+    return std::nullopt;
+  }
+  return pid;
 }
 
 }  // namespace kestrum::statusline
