@@ -20,15 +20,14 @@ constexpr int kNamedFlags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
 // At a planted name a symbolic link is refused too.
 constexpr int kUntrustedFlags = kNamedFlags | O_NOFOLLOW;
 
-bool is_regular(int fd, bool single_link) {
+bool is_regular(int fd) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  return !single_link || st.st_nlink == 1;
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 UniqueFd open_regular(const std::filesystem::path& path, int flags) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | flags));
-  if (!fd || !is_regular(fd.get(), false)) return UniqueFd();
+  if (!fd || !is_regular(fd.get())) return UniqueFd();
   return fd;
 }
 
@@ -79,8 +78,14 @@ UniqueFd open_regular_for_reading(const std::filesystem::path& path) {
 UniqueFd open_regular_for_writing(const std::filesystem::path& path, mode_t mode) {
   // No O_TRUNC: nothing may be truncated before the checks.
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | kUntrustedFlags, mode));
-  if (!fd || !is_regular(fd.get(), true)) return UniqueFd();
-  if (::ftruncate(fd.get(), 0) != 0 || ::fchmod(fd.get(), mode) != 0) return UniqueFd();
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+    return UniqueFd();
+  }
+  // A file just created is already empty, and truncating it anyway is not free: some file
+  // systems then write it out when it is closed.
+  if (st.st_size != 0 && ::ftruncate(fd.get(), 0) != 0) return UniqueFd();
+  if ((st.st_mode & 07777) != mode && ::fchmod(fd.get(), mode) != 0) return UniqueFd();
   return fd;
 }
 

@@ -38,6 +38,9 @@ std::optional<std::string> read_cache(const std::filesystem::path& cache) {
 }
 
 bool write_cache(const std::filesystem::path& cache, std::string_view text) {
+  // Most refreshes print what the last one did. Replacing the file anyway would make the
+  // file system write the new one out on every refresh.
+  if (read_regular_file(cache, text.size(), Oversize::Refuse) == text) return true;
   std::string temp = cache.native();
   temp += '.';
   temp += std::to_string(::getpid());

@@ -55,6 +55,22 @@ TEST_F(CacheTest, WritesAPrivateFileAndLeavesNoTemporary) {
   EXPECT_EQ(names(), std::vector<std::string>{"kestrum-status-x.out"});
 }
 
+TEST_F(CacheTest, TheFileIsReplacedOnlyWhenTheTextChanges) {
+  const auto inode = [this] {
+    struct stat status {};
+    return ::stat(cache_.c_str(), &status) == 0 ? status.st_ino : 0;
+  };
+  ASSERT_TRUE(write_cache(cache_, "hello world"));
+  const auto first = inode();
+  ASSERT_TRUE(write_cache(cache_, "hello world"));
+  EXPECT_EQ(inode(), first);
+  // Its start, and more than it, are new texts.
+  ASSERT_TRUE(write_cache(cache_, "hello"));
+  EXPECT_EQ(read_file(cache_), "hello");
+  ASSERT_TRUE(write_cache(cache_, "hello!"));
+  EXPECT_EQ(read_file(cache_), "hello!");
+}
+
 TEST_F(CacheTest, AStaleTemporaryOfThisNameIsReplacedAndMadePrivate) {
   write_file(temporary(), "leftover that is longer");
   fs::permissions(temporary(), fs::perms::owner_read | fs::perms::owner_write |
