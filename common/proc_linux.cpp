@@ -62,10 +62,18 @@ std::optional<std::uint32_t> peer_pid(int socket_fd) {
 namespace kestrum::proc {
 
 std::optional<std::string> current_exe() {
-  std::array<char, 4096> buf;
-  const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
-  if (n < 1 || static_cast<std::size_t>(n) >= buf.size()) return std::nullopt;
-  return std::string(buf.data(), static_cast<std::size_t>(n));
+  // Most paths fit the short buffer, which spares a fresh page of stack; a path that fills
+  // it may have been cut and is read again whole.
+  std::array<char, 256> short_buf;
+  ssize_t n = ::readlink("/proc/self/exe", short_buf.data(), short_buf.size());
+  if (n > 0 && static_cast<std::size_t>(n) < short_buf.size()) {
+    return std::string(short_buf.data(), static_cast<std::size_t>(n));
+  }
+  std::string path(4096, '\0');
+  n = ::readlink("/proc/self/exe", path.data(), path.size());
+  if (n < 1 || static_cast<std::size_t>(n) >= path.size()) return std::nullopt;
+  path.resize(static_cast<std::size_t>(n));
+  return path;
 }
 
 }  // namespace kestrum::proc

@@ -18,6 +18,8 @@
 namespace {
 
 constexpr std::size_t kMaxInputBytes = 8 * 1024 * 1024;
+// Most events are far smaller: they are read into this much heap before all the room is taken.
+constexpr std::size_t kSmallInputBytes = 4 * 1024;
 
 bool g_blocking = false;
 
@@ -33,11 +35,15 @@ void reopen_closed_standard_descriptors() {
 
 std::string read_input() {
   std::string input;
-  // All the room at once: a large event is then never copied to grow the buffer, and the
-  // pages of a small one that are never written are never taken.
-  input.reserve(kMaxInputBytes);
+  // A small event needs no mapping of its own, which costs more to make and undo than
+  // reading it. A large one gets all the room at once, so it is never copied but once.
   // A read error ends the input: what came so far is the input.
-  kestrum::read_up_to(STDIN_FILENO, kMaxInputBytes, input);
+  input.reserve(kSmallInputBytes);
+  if (kestrum::read_up_to(STDIN_FILENO, kSmallInputBytes, input) &&
+      input.size() == kSmallInputBytes) {
+    input.reserve(kMaxInputBytes);
+    kestrum::read_up_to(STDIN_FILENO, kMaxInputBytes, input);
+  }
   return input;
 }
 

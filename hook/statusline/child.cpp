@@ -22,7 +22,7 @@ namespace {
 
 // Where the system cannot report a child's exit on a descriptor, it is looked for this often.
 constexpr std::chrono::milliseconds kExitPollInterval{2};
-constexpr std::size_t kReadChunk = 16384;
+constexpr std::size_t kReadChunk = 4096;
 
 // A child that stops reading must give us EPIPE, not this process SIGPIPE, whatever the
 // program's own disposition is: the signal is blocked for the write, and one it raised is
@@ -52,17 +52,17 @@ struct OutputSink {
   UniqueFd fd;
   std::string bytes;
 
+  // Straight into the buffer, never past the limit.
   void read_some() {
-    char chunk[kReadChunk];
-    const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+    const std::size_t used = bytes.size();
+    const std::size_t want = std::min(kReadChunk, kMaxOutputBytes - used);
+    ssize_t n = 0;
+    bytes.resize_and_overwrite(used + want, [&](char* data, std::size_t) {
+      n = ::read(fd.get(), data + used, want);
+      return used + (n > 0 ? static_cast<std::size_t>(n) : 0);
+    });
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
-    if (n <= 0) {
-      fd.reset();
-      return;
-    }
-    const std::size_t room = kMaxOutputBytes - bytes.size();
-    bytes.append(chunk, std::min(room, static_cast<std::size_t>(n)));
-    if (bytes.size() >= kMaxOutputBytes) fd.reset();
+    if (n <= 0 || bytes.size() >= kMaxOutputBytes) fd.reset();
   }
 };
 
