@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/huge_pages.hpp"
 #include "common/json_reader.hpp"
 
 namespace kestrum {
@@ -131,6 +132,12 @@ std::size_t estimated_size(const Json& value) {
   }
 }
 
+// Makes room for `extra` more bytes in `out`, so that it grows once in the usual case.
+void make_room(std::string& out, std::size_t extra) {
+  out.reserve(out.size() + extra);
+  prefer_huge_pages(out.data() + out.size(), out.capacity() - out.size());
+}
+
 void write_value(const Json& value, std::string& out, bool sort_names);
 
 void write_object(const Json& value, std::string& out, bool sort_names) {
@@ -175,7 +182,7 @@ void write_value(const Json& value, std::string& out, bool sort_names) {
 
 std::string canonical_json(const Json& value) {
   std::string out;
-  out.reserve(estimated_size(value));
+  make_room(out, estimated_size(value));
   write_value(value, out, true);
   return out;
 }
@@ -191,13 +198,13 @@ std::optional<Json> parse_json(std::string_view text) {
 
 std::string dump_compact(const Json& value) {
   std::string out;
-  out.reserve(estimated_size(value));
+  make_room(out, estimated_size(value));
   write_value(value, out, false);
   return out;
 }
 
 void append_compact(const Json& value, std::string& out) {
-  out.reserve(out.size() + estimated_size(value));
+  make_room(out, estimated_size(value));
   write_value(value, out, false);
 }
 

@@ -4,9 +4,12 @@
 #include <rapidjson/reader.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "common/huge_pages.hpp"
 
 namespace kestrum {
 namespace {
@@ -22,6 +25,35 @@ bool holds_surrogate(const char* bytes, std::size_t size) {
   return false;
 }
 
+// A copy of a string the reader has gathered; one as large as the largest events takes
+// large pages before a byte of it is written.
+std::string copy_text(const char* s, std::size_t size) {
+  std::string text;
+  text.reserve(size);
+  prefer_huge_pages(text.data(), size);
+  text.assign(s, size);
+  return text;
+}
+
+// The reader's stack, where each string is gathered whole: as large as the event, so it
+// too takes large pages for the largest.
+struct StackAllocator {
+  static constexpr bool kNeedFree = true;
+  void* Malloc(std::size_t size) { return size ? Realloc(nullptr, 0, size) : nullptr; }
+  void* Realloc(void* old, std::size_t old_size, std::size_t new_size) {
+    if (new_size == 0) {
+      std::free(old);
+      return nullptr;
+    }
+    void* grown = std::realloc(old, new_size);
+    if (grown && new_size > old_size) {
+      prefer_huge_pages(static_cast<char*>(grown) + old_size, new_size - old_size);
+    }
+    return grown;
+  }
+  static void Free(void* p) { std::free(p); }
+};
+
 // Builds the value from the reader's events. A repeated name keeps its last value.
 class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> {
  public:
@@ -35,7 +67,7 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     return !number.is_discarded() && put(std::move(number));
   }
   bool String(const char* s, rapidjson::SizeType size, bool /*copy*/) {
-    return !holds_surrogate(s, size) && put(Json(std::string(s, size)));
+    return !holds_surrogate(s, size) && put(Json(copy_text(s, size)));
   }
   bool Key(const char* s, rapidjson::SizeType size, bool /*copy*/) {
     if (holds_surrogate(s, size)) return false;
@@ -93,7 +125,9 @@ std::optional<Json> read_json_document(std::string_view text) {
   // A string is gathered on the reader's stack before it is handed over: room for the
   // longest one from the start spares the copies of growing it (pages are only taken as
   // they are written).
-  rapidjson::Reader reader(nullptr, text.size() + 1);
+  StackAllocator allocator;
+  rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, StackAllocator> reader(
+      &allocator, text.size() + 1);
   Builder builder;
   if (reader.Parse<kFlags>(stream, builder).IsError()) return std::nullopt;
   return builder.take();

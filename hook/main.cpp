@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/fd_io.hpp"
+#include "common/huge_pages.hpp"
 #include "hook/events.hpp"
 #include "hook/messages.hpp"
 #include "hook/outcome.hpp"
@@ -20,6 +21,8 @@ namespace {
 constexpr std::size_t kMaxInputBytes = 8 * 1024 * 1024;
 // Most events are far smaller: they are read into this much heap before all the room is taken.
 constexpr std::size_t kSmallInputBytes = 4 * 1024;
+// Past this much, an event is large enough to take its memory in large pages.
+constexpr std::size_t kLargeInputBytes = 1024 * 1024;
 
 bool g_blocking = false;
 
@@ -42,6 +45,7 @@ std::string read_input() {
   if (kestrum::read_up_to(STDIN_FILENO, kSmallInputBytes, input) &&
       input.size() == kSmallInputBytes) {
     input.reserve(kMaxInputBytes);
+    kestrum::prefer_huge_pages(input.data() + kLargeInputBytes, kMaxInputBytes - kLargeInputBytes);
     kestrum::read_up_to(STDIN_FILENO, kMaxInputBytes, input);
   }
   return input;
