@@ -10,8 +10,8 @@
 namespace kestrum {
 namespace {
 
-// The first read's size; later reads double what is there, so a large input costs a few
-// copies and no zero-filling.
+// The first read's size where the caller made no room; later reads double what is there,
+// so a large input costs a few copies and no zero-filling.
 constexpr std::size_t kFirstChunk = 16 * 1024;
 
 // O_NONBLOCK keeps a FIFO from blocking the open, O_NOCTTY keeps a terminal from becoming
@@ -20,22 +20,27 @@ constexpr int kNamedFlags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
 // At a planted name a symbolic link is refused too.
 constexpr int kUntrustedFlags = kNamedFlags | O_NOFOLLOW;
 
-bool is_regular(int fd) {
-  struct stat st {};
-  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-}
+struct RegularFile {
+  UniqueFd fd;
+  std::size_t size = 0;  // when it was opened
+};
 
-UniqueFd open_regular(const std::filesystem::path& path, int flags) {
+RegularFile open_regular(const std::filesystem::path& path, int flags) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | flags));
-  if (!fd || !is_regular(fd.get())) return UniqueFd();
-  return fd;
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  return {std::move(fd), static_cast<std::size_t>(st.st_size)};
 }
 
-std::optional<std::string> read_whole(const UniqueFd& fd, std::size_t limit, Oversize oversize) {
-  if (!fd) return std::nullopt;
+std::optional<std::string> read_whole(const RegularFile& file, std::size_t limit,
+                                      Oversize oversize) {
+  if (!file.fd) return std::nullopt;
   std::string data;
-  // One byte past the limit tells a file that fits from one that does not.
-  if (!read_up_to(fd.get(), limit + 1, data)) return std::nullopt;
+  // Room for the file as it is and the look past its end, so that a small file takes no
+  // more memory than it holds; one byte past the limit tells a file that fits from one
+  // that does not.
+  data.reserve(std::min(file.size, limit) + 1);
+  if (!read_up_to(file.fd.get(), limit + 1, data)) return std::nullopt;
   if (data.size() > limit) {
     if (oversize == Oversize::Refuse) return std::nullopt;
     data.resize(limit);
@@ -58,7 +63,9 @@ bool write_all(int fd, std::string_view bytes) {
 bool read_up_to(int fd, std::size_t limit, std::string& out) {
   while (out.size() < limit) {
     const std::size_t used = out.size();
-    const std::size_t want = std::min(limit - used, std::max(kFirstChunk, used));
+    // Into the room already there; past it, double what came.
+    const std::size_t room = out.capacity() - used;
+    const std::size_t want = std::min(limit - used, room > 0 ? room : std::max(kFirstChunk, used));
     ssize_t got = 0;
     out.resize_and_overwrite(used + want, [&](char* data, std::size_t) {
       got = ::read(fd, data + used, want);
@@ -72,7 +79,7 @@ bool read_up_to(int fd, std::size_t limit, std::string& out) {
 }
 
 UniqueFd open_regular_for_reading(const std::filesystem::path& path) {
-  return open_regular(path, kUntrustedFlags);
+  return open_regular(path, kUntrustedFlags).fd;
 }
 
 UniqueFd open_regular_for_writing(const std::filesystem::path& path, mode_t mode) {
@@ -91,7 +98,7 @@ UniqueFd open_regular_for_writing(const std::filesystem::path& path, mode_t mode
 
 std::optional<std::string> read_regular_file(const std::filesystem::path& path, std::size_t limit,
                                              Oversize oversize) {
-  return read_whole(open_regular_for_reading(path), limit, oversize);
+  return read_whole(open_regular(path, kUntrustedFlags), limit, oversize);
 }
 
 std::optional<std::string> read_named_file(const std::filesystem::path& path, std::size_t limit,
