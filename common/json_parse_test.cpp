@@ -65,5 +65,22 @@ TEST(JsonParseTest, RefusesNestingPastTheLimitWithoutExhaustingTheStack) {
   EXPECT_FALSE(parse_json(std::string(500'000, '{') + "\"a\":").has_value());
 }
 
+// Strings of several MiB are gathered, copied and written in memory of their own.
+TEST(JsonParseTest, AStringOfSeveralMebibytesComesBackWhole) {
+  std::string escaped, decoded;
+  for (std::size_t i = 0; escaped.size() < (std::size_t{3} << 20); ++i) {
+    escaped += "line " + std::to_string(i) +
+               R"(\t\"caf)"
+               "\xc3\xa9"
+               R"(\"\n)";
+    decoded += "line " + std::to_string(i) + "\t\"caf\xc3\xa9\"\n";
+  }
+  const std::string document = R"({"content":")" + escaped + R"(","n":1})";
+  const auto value = parse_json(document);
+  ASSERT_TRUE(value.has_value());
+  EXPECT_TRUE((*value)["content"] == decoded);
+  EXPECT_EQ(canonical_json(*value), document);
+}
+
 }  // namespace
 }  // namespace kestrum

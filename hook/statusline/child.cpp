@@ -52,10 +52,13 @@ struct OutputSink {
   UniqueFd fd;
   std::string bytes;
 
-  // Straight into the buffer, never past the limit.
+  // Straight into the buffer's room, never past the limit; a chunk more once it is full.
   void read_some() {
     const std::size_t used = bytes.size();
-    const std::size_t want = std::min(kReadChunk, kMaxOutputBytes - used);
+    if (bytes.capacity() < used + kReadChunk / 2) {
+      bytes.reserve(std::min(used + kReadChunk, kMaxOutputBytes));
+    }
+    const std::size_t want = std::min(bytes.capacity(), kMaxOutputBytes) - used;
     ssize_t n = 0;
     bytes.resize_and_overwrite(used + want, [&](char* data, std::size_t) {
       n = ::read(fd.get(), data + used, want);

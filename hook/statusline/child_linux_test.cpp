@@ -70,6 +70,13 @@ TEST(ThreadRefusalTest, FeedingWaitingAndTimingOutNeedNoThread) {
   });
 }
 
+TEST(ThreadRefusalTest, AProgramThatCannotStartLeavesNoChildBehind) {
+  in_forked_process([] {
+    return !spawn_with_input(Command{"/nonexistent/program", {}, {}, false}, "input") &&
+           no_child_left();
+  });
+}
+
 TEST(ThreadRefusalTest, TheSupervisorNeedsNoThread) {
   TempDir dir;
   const fs::path lock = dir.path() / "s.lock", cache = dir.path() / "s.out";
