@@ -32,7 +32,8 @@ std::optional<UniqueFd> exit_notifier(pid_t pid);
 // output to `output_fd`, standard error to the null device; in a process group of its own,
 // with SIGPIPE at its default action, no signal blocked and only descriptors 0 to 2 open,
 // as from a fresh shell. Nothing when it cannot be started, the program not found included.
-// `input_fd` and `output_fd` must be above 2. Not for a process that catches signals.
+// `input_fd` and `output_fd` must be above 2. Not for a process with signal handlers: on
+// Linux one could run in the child before it starts the program.
 std::optional<pid_t> start_child(char* const* argv, char* const* envp, int input_fd, int output_fd);
 
 }  // namespace kestrum::statusline

@@ -13,26 +13,33 @@
 namespace kestrum::statusline {
 namespace {
 
-bool close_from(int first) {
-  if (::close_range(static_cast<unsigned>(first), ~0U, 0) == 0) return true;
+// Closes every descriptor from `first` on but `keep`.
+bool close_all_from(int first, int keep) {
+  const auto close_span = [](unsigned from, unsigned to) {
+    return from > to || ::close_range(from, to, 0) == 0;
+  };
+  const auto kept = static_cast<unsigned>(keep);
+  if (close_span(static_cast<unsigned>(first), kept - 1) && close_span(kept + 1, ~0U)) return true;
   if (errno != ENOSYS) return false;
   // Kernels before 5.9: every number up to the limit.
   rlimit limit{};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
   for (rlim_t fd = static_cast<rlim_t>(first); fd < limit.rlim_cur; ++fd) {
-    ::close(static_cast<int>(fd));
+    if (fd != static_cast<rlim_t>(keep)) ::close(static_cast<int>(fd));
   }
   return true;
 }
 
 // Runs in the vfork child, on the parent's memory and stack until execve: system calls
-// only, and the parent learns of a failure through `start_error`.
+// only. A failure is reported through `report_fd`, which execve closes; a pipe, not our
+// memory, so that it also reaches us where a tool turns vfork into fork.
 [[noreturn]] void become_child(char* const* argv, char* const* envp, int input_fd, int output_fd,
-                               volatile int* start_error) {
+                               int report_fd) {
   // close() then open() gives the lowest free number, 2, once 0 and 1 are taken.
   if (::setpgid(0, 0) == 0 && ::dup2(input_fd, STDIN_FILENO) == STDIN_FILENO &&
       ::dup2(output_fd, STDOUT_FILENO) == STDOUT_FILENO && ::close(STDERR_FILENO) == 0 &&
-      ::open("/dev/null", O_WRONLY) == STDERR_FILENO && close_from(STDERR_FILENO + 1)) {
+      ::open("/dev/null", O_WRONLY) == STDERR_FILENO &&
+      close_all_from(STDERR_FILENO + 1, report_fd)) {
     struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
     sigset_t no_signals;
@@ -41,8 +48,20 @@ bool close_from(int first) {
     ::sigprocmask(SIG_SETMASK, &no_signals, nullptr);
     ::execve(argv[0], argv, envp);
   }
-  *start_error = errno != 0 ? errno : ECHILD;
+  const int error = errno;
+  [[maybe_unused]] const ssize_t written = ::write(report_fd, &error, sizeof error);
   ::_exit(127);
+}
+
+// Whether the child wrote a failure before it went: the pipe ends empty once it has
+// started the program.
+bool child_failed(const UniqueFd& report) {
+  int error = 0;
+  ssize_t n = 0;
+  do {
+    n = ::read(report.get(), &error, sizeof error);
+  } while (n < 0 && errno == EINTR);
+  return n > 0;
 }
 
 }  // namespace
@@ -72,16 +91,17 @@ std::optional<UniqueFd> exit_notifier(pid_t pid) {
 // disposition they change, is put back first.
 std::optional<pid_t> start_child(char* const* argv, char* const* envp, int input_fd,
                                  int output_fd) {
+  std::optional<Pipe> report = make_pipe();
+  if (!report) return std::nullopt;
   sigset_t all_signals, previous;
   sigfillset(&all_signals);
   ::pthread_sigmask(SIG_SETMASK, &all_signals, &previous);
-  volatile int start_error = 0;
   const pid_t pid = ::vfork();
-  if (pid == 0) become_child(argv, envp, input_fd, output_fd, &start_error);
-  const int error = start_error;
+  if (pid == 0) become_child(argv, envp, input_fd, output_fd, report->write.get());
   ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (pid < 0) return std::nullopt;
-  if (error != 0) {
+  report->write.reset();
+  if (child_failed(report->read)) {
     while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
     return std::nullopt;
