@@ -262,7 +262,7 @@ bool wait_for_socket(const fs::path& path) {
 }
 
 struct Options {
-  std::string hook, client, app, measure, python, python_hook;
+  std::string hook, client, app, measure, python, python_hook, three_starts;
   double scale = 1;
 };
 
@@ -283,13 +283,15 @@ std::optional<Options> parse(int argc, char** argv) {
       o.python = value;
     else if (name == "--python-hook")
       o.python_hook = value;
+    else if (name == "--three-starts")
+      o.three_starts = value;
     else if (name == "--scale")
       o.scale = std::atof(value.c_str());
     else
       return std::nullopt;
   }
   if (o.hook.empty() || o.client.empty() || o.app.empty() || o.measure.empty() ||
-      o.python.empty() || o.python_hook.empty() || o.scale <= 0) {
+      o.python.empty() || o.python_hook.empty() || o.three_starts.empty() || o.scale <= 0) {
     return std::nullopt;
   }
   return o;
@@ -352,10 +354,14 @@ int run_bench(const Options& o, const fs::path& dir) {
     add(std::string("P2 PreToolUse, ") + label + " Write event", write_event(app_home, bytes),
         bytes > (1u << 20) ? 15 : 41, hook, python);
   }
-  add("P3 status line, known session, `echo hi`, no app",
-      "{\"session_id\":\"3f1c2a9e-bench\",\"cwd\":\"/tmp\",\"model\":{\"display_name\":\"Opus\"}}",
-      201, Side{"kestrum", {{o.hook, "statusline"}, status_env}, "hi", {}, {}},
-      Side{"sh -c 'echo hi'", {{"/bin/sh", "-c", "echo hi"}, status_env}, "hi", {}, {}});
+  const std::string status =
+      "{\"session_id\":\"3f1c2a9e-bench\",\"cwd\":\"/tmp\",\"model\":{\"display_name\":\"Opus\"}}";
+  const Side shell{"sh -c 'echo hi'", {{"/bin/sh", "-c", "echo hi"}, status_env}, "hi", {}, {}};
+  add("P3 status line, known session, `echo hi`, no app", status, 201,
+      Side{"kestrum", {{o.hook, "statusline"}, status_env}, "hi", {}, {}}, shell);
+  // Not kestrum: what three process starts cost here, in the same run.
+  add("P3 floor: its three process starts in static C, not kestrum", status, 201,
+      Side{"three starts", {{o.three_starts}, status_env}, "hi", {}, {}}, shell);
 
   const fs::path out = dir / "out";
   int most = 0;
@@ -397,7 +403,7 @@ int main(int argc, char** argv) {
   if (!options) {
     std::fprintf(stderr,
                  "usage: kestrum-bench --hook H --client C --app A --measure M --python P "
-                 "--python-hook F [--scale S]\n");
+                 "--python-hook F --three-starts T [--scale S]\n");
     return 2;
   }
   char pattern[] = "/tmp/kestrum-bench.XXXXXX";
