@@ -38,7 +38,6 @@ std::string copy_text(const char* s, std::size_t size) {
 // The reader's stack, where each string is gathered whole: as large as the event, so it
 // too takes large pages for the largest.
 struct StackAllocator {
-  static constexpr bool kNeedFree = true;
   void* Malloc(std::size_t size) { return size ? Realloc(nullptr, 0, size) : nullptr; }
   void* Realloc(void* old, std::size_t old_size, std::size_t new_size) {
     if (new_size == 0) {
