@@ -30,11 +30,18 @@ bool close_all_from(int first, int keep) {
   return true;
 }
 
+// What the vfork child leaves in our memory: that it ran there, and why it failed.
+struct ChildReport {
+  volatile int reached = 0;
+  volatile int error = 0;
+};
+
 // Runs in the vfork child, on the parent's memory and stack until execve: system calls
-// only. A failure is reported through `report_fd`, which execve closes; a pipe, not our
-// memory, so that it also reaches us where a tool turns vfork into fork.
+// only. A failure is left in `shared` and written to `report_fd`, which execve closes: the
+// pipe reaches us also where a tool turns vfork into fork and nothing is shared.
 [[noreturn]] void become_child(char* const* argv, char* const* envp, int input_fd, int output_fd,
-                               int report_fd) {
+                               ChildReport* shared, int report_fd) {
+  shared->reached = 1;
   // close() then open() gives the lowest free number, 2, once 0 and 1 are taken.
   if (::setpgid(0, 0) == 0 && ::dup2(input_fd, STDIN_FILENO) == STDIN_FILENO &&
       ::dup2(output_fd, STDOUT_FILENO) == STDOUT_FILENO && ::close(STDERR_FILENO) == 0 &&
@@ -48,7 +55,8 @@ bool close_all_from(int first, int keep) {
     ::sigprocmask(SIG_SETMASK, &no_signals, nullptr);
     ::execve(argv[0], argv, envp);
   }
-  const int error = errno;
+  const int error = errno != 0 ? errno : ECHILD;
+  shared->error = error;
   [[maybe_unused]] const ssize_t written = ::write(report_fd, &error, sizeof error);
   ::_exit(127);
 }
@@ -96,12 +104,16 @@ std::optional<pid_t> start_child(char* const* argv, char* const* envp, int input
   sigset_t all_signals, previous;
   sigfillset(&all_signals);
   ::pthread_sigmask(SIG_SETMASK, &all_signals, &previous);
+  ChildReport shared;
   const pid_t pid = ::vfork();
-  if (pid == 0) become_child(argv, envp, input_fd, output_fd, report->write.get());
+  if (pid == 0) become_child(argv, envp, input_fd, output_fd, &shared, report->write.get());
   ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (pid < 0) return std::nullopt;
   report->write.reset();
-  if (child_failed(report->read)) {
+  // Shared memory answers at once; the pipe only closes once the child's exec has come
+  // further, and waiting for that costs a wake-up.
+  const bool failed = shared.reached ? shared.error != 0 : child_failed(report->read);
+  if (failed) {
     while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
     return std::nullopt;
