@@ -1,6 +1,7 @@
 /* The floor for one status line refresh: the three process starts it takes (this program,
  * itself again, then /bin/sh -c "$KESTRUM_USER_STATUSLINE"), each handing its input on and
  * the output back, and nothing else: no lock, no cache, no JSON. */
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
@@ -46,6 +47,9 @@ int main(int argc, char** argv) {
     execve(child_argv[0], child_argv, environ);
     _exit(127);
   }
+  /* A child that exits before reading its input must not take this process with it; set
+   * only now, so that the child started with SIGPIPE at its default, as kestrum's do. */
+  signal(SIGPIPE, SIG_IGN);
   close(to_child[0]);
   close(from_child[1]);
   write_all(to_child[1], input, in_size);
