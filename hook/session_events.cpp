@@ -6,11 +6,10 @@
 namespace kestrum {
 namespace {
 
-std::optional<Json> ask(const AppRequest& request) {
-  auto result = rpc_request(request.socket_path, request.identity, request.method, request.params,
-                            request.request_limit);
-  if (!result) return std::nullopt;
-  return std::move(*result);
+std::expected<Json, RpcError> ask(const AppRequest& request) {
+  auto session = AppSession::open(request.socket_path, request.identity, request.request_limit);
+  if (!session) return std::unexpected(session.error());
+  return session->call(request.method, request.params);
 }
 
 }  // namespace
@@ -37,10 +36,8 @@ Decided map_config_answer(const Json& result) {
 }
 
 Decided notify_app(const AppRequest& request) {
-  if (!rpc_notify(request.socket_path, request.identity, request.method, request.params,
-                  request.request_limit)) {
-    return std::nullopt;
-  }
+  auto session = AppSession::open(request.socket_path, request.identity, request.request_limit);
+  if (!session || !session->notify(request.method, request.params)) return std::nullopt;
   return Outcome::empty();
 }
 
