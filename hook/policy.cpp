@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "appclient/rpc.hpp"
+#include "hook/event_names.hpp"
 #include "hook/messages.hpp"
 
 namespace kestrum {
@@ -26,7 +27,7 @@ std::string_view reason_or(const Json& result, std::string_view fallback) {
 Outcome permission_allow() {
   Json output = Json::object();
   output["decision"] = Json{{"behavior", "allow"}};
-  output["hookEventName"] = "PermissionRequest";
+  output["hookEventName"] = event_name::kPermissionRequest;
   return answer(std::move(output));
 }
 
@@ -37,7 +38,7 @@ Outcome permission_deny(std::string_view message) {
   decision["message"] = std::string(message);
   Json output = Json::object();
   output["decision"] = std::move(decision);
-  output["hookEventName"] = "PermissionRequest";
+  output["hookEventName"] = event_name::kPermissionRequest;
   return answer(std::move(output));
 }
 
@@ -63,14 +64,14 @@ bool is_hold(const Json& result) {
 
 Outcome pre_tool_allow() {
   Json output = Json::object();
-  output["hookEventName"] = "PreToolUse";
+  output["hookEventName"] = event_name::kPreToolUse;
   output["permissionDecision"] = "allow";
   return answer(std::move(output));
 }
 
 Outcome pre_tool_verdict(std::string_view decision, std::string_view reason) {
   Json output = Json::object();
-  output["hookEventName"] = "PreToolUse";
+  output["hookEventName"] = event_name::kPreToolUse;
   output["permissionDecision"] = std::string(decision);
   output["permissionDecisionReason"] = std::string(reason);
   return answer(std::move(output));

@@ -1,6 +1,7 @@
 #include "hook/session_events.hpp"
 
 #include "appclient/rpc.hpp"
+#include "hook/event_names.hpp"
 #include "hook/messages.hpp"
 
 namespace kestrum {
@@ -19,7 +20,7 @@ Outcome map_prompt_answer(const Json& result) {
   if (!context || context->empty()) return Outcome::empty();
   Json output = Json::object();
   output["additionalContext"] = *context;
-  output["hookEventName"] = "UserPromptSubmit";
+  output["hookEventName"] = event_name::kUserPromptSubmit;
   Json text = Json::object();
   text["hookSpecificOutput"] = std::move(output);
   return Outcome::output(dump_compact(text));
