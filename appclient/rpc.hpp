@@ -1,92 +1,58 @@
-// The client of the app's local socket: connect, greet, one request or notification, close.
-// Every wait is bounded by the caller's deadline; nothing is retried.
+// One conversation with the app over its local socket: open (connect and greet), then
+// requests and notifications, then close. Every wait is bounded by the session's deadline;
+// nothing is retried. The message ids are the session's business: the greeting is 1, the
+// requests after it 2, 3, ..., so that every answer is told apart by position.
 #pragma once
 
 #include <chrono>
-#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
-#include <optional>
-#include <string>
+#include <functional>
 #include <string_view>
 
+#include "appclient/connection.hpp"
 #include "appclient/deadline.hpp"
 #include "common/json.hpp"
-#include "common/unique_fd.hpp"
 
 namespace kestrum {
 
-enum class RpcError { Connect, Io, Timeout, Protocol };
-
-// "Connect", "Io", "Timeout" or "Protocol".
-std::string_view to_string(RpcError error);
-
-// The app's answers are small; a longer line is refused (`Protocol`) so that an app that
-// streams bytes without a line feed cannot grow the hook's memory for the whole wait.
-inline constexpr std::size_t kMaxLineBytes = 16 * 1024 * 1024;
-
-// A greeted connection: reads through an 8,192-byte buffer from the socket, writes to a
-// close-on-exec duplicate of it. Both descriptors close with it.
-class AppConnection {
+class AppSession {
  public:
-  AppConnection(UniqueFd read_side, UniqueFd write_side);
-  int read_fd() const { return read_.get(); }
-  int write_fd() const { return write_.get(); }
+  // Asked with the connected socket before anything is written to it (the greeting
+  // carries the app's token); false ends the attempt with `Connect`.
+  using Admit = std::function<bool(int socket)>;
 
-  // One line of valid UTF-8, the line feed included (a last line may lack it). Every
-  // receive is bounded by the time left, so the deadline bounds the whole line.
-  std::expected<std::string, RpcError> read_line(Clock::time_point deadline);
+  // Connects to `socket_path` and greets with `hello`, which must carry "protocol_version"
+  // 0; the app must answer that it speaks version 0. The deadline, now + `limit`, is fixed
+  // before connecting, so a slow connect shortens the rest instead of adding to it.
+  static std::expected<AppSession, RpcError> open(const std::filesystem::path& socket_path,
+                                                  const Json& hello, std::chrono::nanoseconds limit,
+                                                  const Admit& admit = {});
+
+  // A request with the next id, sent by the deadline: the "result" of its answer, which is
+  // awaited until `answer_by` (the deadline unless given). The app's own lines and other
+  // answers are skipped.
+  std::expected<Json, RpcError> call(std::string_view method, const Json& params);
+  std::expected<Json, RpcError> call(std::string_view method, const Json& params,
+                                     Clock::time_point answer_by);
+
+  // Done once its line is written; nothing comes back.
+  std::expected<void, RpcError> notify(std::string_view method, const Json& params);
+
+  // Moves the deadline for what follows, as when a person is now to decide.
+  void renew_deadline(Clock::time_point deadline) { deadline_ = deadline; }
+
+  // Tests drive the wire below the session with this (connection.hpp).
+  AppConnection& connection_for_tests() { return connection_; }
 
  private:
-  static constexpr std::size_t kBufferBytes = 8192;
+  AppSession(AppConnection connection, Clock::time_point deadline)
+      : connection_(std::move(connection)), deadline_(deadline) {}
 
-  // Receives into the empty buffer; 0 bytes at the end of the stream.
-  std::expected<std::size_t, RpcError> fill(Clock::time_point deadline);
-
-  UniqueFd read_;
-  UniqueFd write_;
-  std::string buffer_;     // kBufferBytes long once the first receive happens
-  std::size_t start_ = 0;  // received but not yet handed out: [start_, end_)
-  std::size_t end_ = 0;
+  AppConnection connection_;
+  Clock::time_point deadline_;
+  std::uint64_t last_id_ = 0;  // the greeting's, once open
 };
-
-std::expected<UniqueFd, RpcError> connect_with_timeout(const std::filesystem::path& socket_path,
-                                                       std::chrono::nanoseconds limit);
-
-// Sends "hello" (id 1) and checks the answer declares protocol version 0.
-std::expected<AppConnection, RpcError> greet(UniqueFd socket, const Json& hello,
-                                             Clock::time_point deadline);
-
-std::expected<void, RpcError> send_message(AppConnection& connection, const Json& message,
-                                           Clock::time_point deadline);
-// The same for a request (with `id`) or a notification, written straight from `params`
-// without first copying them into a message value: tool inputs can be megabytes.
-std::expected<void, RpcError> send_message(AppConnection& connection,
-                                           std::optional<std::uint64_t> id, std::string_view method,
-                                           const Json& params, Clock::time_point deadline);
-
-// The "result" of the first answer whose "id" is the unsigned integer `id`.
-std::expected<Json, RpcError> read_answer(AppConnection& connection, std::uint64_t id,
-                                          Clock::time_point deadline);
-
-Json make_request(std::uint64_t id, std::string_view method, const Json& params);
-Json make_notification(std::string_view method, const Json& params);
-
-// On a connected socket: greets, sends one request and returns the answer's "result".
-std::expected<Json, RpcError> rpc_request(UniqueFd socket, const Json& hello,
-                                          std::string_view method, const Json& params,
-                                          Clock::time_point deadline);
-
-// The whole conversation, bounded by one deadline fixed before connecting: the answer's
-// "result".
-std::expected<Json, RpcError> rpc_request(const std::filesystem::path& socket_path,
-                                          const Json& hello, std::string_view method,
-                                          const Json& params, std::chrono::nanoseconds limit);
-
-// As above for a notification: done once its line is written; nothing comes back.
-std::expected<void, RpcError> rpc_notify(const std::filesystem::path& socket_path,
-                                         const Json& hello, std::string_view method,
-                                         const Json& params, std::chrono::nanoseconds limit);
 
 }  // namespace kestrum

@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "appclient/rpc.hpp"
+#include "appclient/connection.hpp"
 #include "common/local_socket.hpp"
 
 namespace kestrum {

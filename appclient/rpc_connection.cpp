@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "appclient/rpc.hpp"
+#include "appclient/connection.hpp"
 #include "common/local_socket.hpp"
 #include "common/utf8.hpp"
 
@@ -87,19 +87,11 @@ std::expected<std::string, RpcError> AppConnection::read_line(Clock::time_point 
   return line;
 }
 
-std::expected<void, RpcError> send_message(AppConnection& connection, const Json& message,
-                                           Clock::time_point deadline) {
-  if (!time_left(deadline)) return std::unexpected(RpcError::Timeout);
-  std::string bytes = dump_compact(message);
-  bytes += '\n';
-  return send_all(connection, bytes, deadline);
-}
-
 std::expected<void, RpcError> send_message(AppConnection& connection,
                                            std::optional<std::uint64_t> id, std::string_view method,
                                            const Json& params, Clock::time_point deadline) {
   if (!time_left(deadline)) return std::unexpected(RpcError::Timeout);
-  // Members in name order, as make_request and make_notification have them.
+  // Members in name order.
   std::string bytes = "{";
   if (id) bytes += "\"id\":" + std::to_string(*id) + ",";
   bytes += "\"jsonrpc\":\"2.0\",\"method\":";

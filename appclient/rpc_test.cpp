@@ -26,6 +26,14 @@ using testkit::FullListener;
 using testkit::Reply;
 using testkit::TempDir;
 
+// A whole conversation: open, one request "m", close.
+std::expected<Json, RpcError> call_once(const fs::path& socket, const Json& hello,
+                                        const Json& params, std::chrono::nanoseconds limit) {
+  auto session = AppSession::open(socket, hello, limit);
+  if (!session) return std::unexpected(session.error());
+  return session->call("m", params);
+}
+
 milliseconds since(Clock::time_point start) {
   return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
 }
@@ -45,11 +53,13 @@ class RpcTest : public ::testing::Test {
   }
 
   std::expected<Json, RpcError> call(std::chrono::nanoseconds limit = 2s) {
-    return rpc_request(socket_, hello_, "m", Json{{"k", "v"}}, limit);
+    return call_once(socket_, hello_, Json{{"k", "v"}}, limit);
   }
 
   std::expected<void, RpcError> notify(std::chrono::nanoseconds limit = 2s) {
-    return rpc_notify(socket_, hello_, "m", Json{{"k", "v"}}, limit);
+    auto session = AppSession::open(socket_, hello_, limit);
+    if (!session) return std::unexpected(session.error());
+    return session->notify("m", Json{{"k", "v"}});
   }
 
   // The value the app answered "m" with, or the failure.
@@ -138,14 +148,13 @@ TEST_F(RpcTest, WritesGreetingAndRequestAsCompactLinesInNameOrder) {
 
 TEST_F(RpcTest, GreetingSidesAreDistinctCloseOnExecDescriptors) {
   app();
-  auto socket = connect_with_timeout(socket_, 2s);
-  ASSERT_TRUE(socket);
-  auto connection = greet(std::move(*socket), hello_, deadline_after(2s));
-  ASSERT_TRUE(connection);
-  EXPECT_NE(connection->read_fd(), connection->write_fd());
-  EXPECT_GE(connection->write_fd(), 3);
-  EXPECT_TRUE(::fcntl(connection->write_fd(), F_GETFD) & FD_CLOEXEC);
-  EXPECT_TRUE(::fcntl(connection->read_fd(), F_GETFD) & FD_CLOEXEC);
+  auto session = AppSession::open(socket_, hello_, 2s);
+  ASSERT_TRUE(session);
+  const AppConnection& connection = session->connection_for_tests();
+  EXPECT_NE(connection.read_fd(), connection.write_fd());
+  EXPECT_GE(connection.write_fd(), 3);
+  EXPECT_TRUE(::fcntl(connection.write_fd(), F_GETFD) & FD_CLOEXEC);
+  EXPECT_TRUE(::fcntl(connection.read_fd(), F_GETFD) & FD_CLOEXEC);
 }
 
 TEST_F(RpcTest, GreetingWithoutProtocolZeroStopsBeforeTheRequest) {
@@ -288,11 +297,13 @@ TEST_F(RpcTest, SendToAnAppThatDoesNotReadTimesOut) {
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
   UniqueFd app_side(pair[1]);
   AppConnection connection{UniqueFd(pair[0]), UniqueFd(::fcntl(pair[0], F_DUPFD_CLOEXEC, 3))};
-  const Json huge = make_notification("m", std::string(8 << 20, 'x'));
+  const Json huge = std::string(8 << 20, 'x');
   const auto start = Clock::now();
-  EXPECT_EQ(send_message(connection, huge, deadline_after(300ms)).error(), RpcError::Timeout);
+  EXPECT_EQ(send_message(connection, std::nullopt, "m", huge, deadline_after(300ms)).error(),
+            RpcError::Timeout);
   EXPECT_LT(since(start), 3s);  // writing the text out counts too, slow in sanitised builds
-  EXPECT_EQ(send_message(connection, huge, Clock::now() - 1ms).error(), RpcError::Timeout);
+  EXPECT_EQ(send_message(connection, std::nullopt, "m", huge, Clock::now() - 1ms).error(),
+            RpcError::Timeout);
   EXPECT_EQ(read_answer(connection, 2, Clock::now()).error(), RpcError::Timeout);
 }
 
@@ -314,7 +325,7 @@ TEST_F(RpcTest, ParallelCallersAreServedAtOnce) {
   const auto start = Clock::now();
   for (int n = 0; n < 8; ++n) {
     calls.push_back(std::async(std::launch::async, [this, n] {
-      return rpc_request(socket_, hello_, "m", Json{{"n", n}}, 10s);
+      return call_once(socket_, hello_, Json{{"n", n}}, 10s);
     }));
   }
   for (int n = 0; n < 8; ++n) {

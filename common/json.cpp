@@ -7,6 +7,7 @@
 
 #include "common/huge_pages.hpp"
 #include "common/json_reader.hpp"
+#include "common/utf8.hpp"
 
 namespace kestrum {
 namespace {
@@ -20,25 +21,6 @@ constexpr std::array<std::uint8_t, 256> kByteClass = [] {
   for (std::size_t c = 0x80; c < 0x100; ++c) classes[c] = 2;
   return classes;
 }();
-
-// The length of the valid UTF-8 sequence at the start of `rest`, or 0.
-std::size_t utf8_sequence_length(std::string_view rest) {
-  const auto byte = [&rest](std::size_t i) {
-    return i < rest.size() ? static_cast<unsigned char>(rest[i]) : 0u;
-  };
-  const auto continuation = [&byte](std::size_t i) { return (byte(i) & 0xC0u) == 0x80u; };
-  const unsigned lead = byte(0);
-  if (lead >= 0xC2 && lead <= 0xDF) return continuation(1) ? 2 : 0;
-  if (lead >= 0xE0 && lead <= 0xEF) {
-    const unsigned low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
-    return byte(1) >= low && byte(1) <= high && continuation(2) ? 3 : 0;
-  }
-  if (lead >= 0xF0 && lead <= 0xF4) {
-    const unsigned low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
-    return byte(1) >= low && byte(1) <= high && continuation(2) && continuation(3) ? 4 : 0;
-  }
-  return 0;
-}
 
 void append_escape(char c, std::string& out) {
   switch (c) {

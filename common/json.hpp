@@ -1,5 +1,17 @@
 // JSON as this system reads and writes it: objects keep their members in byte order of
 // the names, and every text written is compact.
+//
+// Rules of the hook's start path, whose cost is the product's latency (scripts/bench):
+// - JSON is read with parse_json: an event reader of our own (json_reader.cpp, on
+//   RapidJSON) that builds these values directly, much faster than the library's parser.
+// - JSON is written with dump_compact, append_compact or canonical_json: a bulk writer of
+//   our own that sizes its output once.
+// - So Json::parse and .dump( are called nowhere in product code but common/json.cpp and
+//   common/json_reader.cpp, for the small pieces they hand on (a number's text, a scalar
+//   that is no string, a string that is no UTF-8). scripts/check-hot-path, run by
+//   scripts/test, fails naming the line where another file calls them.
+// - Buffers that may grow to megabytes (the event read, the text written) take 2 MiB pages
+//   through prefer_huge_pages (huge_pages.hpp) before their first write.
 #pragma once
 
 #include <nlohmann/json.hpp>

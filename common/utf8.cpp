@@ -38,6 +38,12 @@ Scan scan(std::string_view s, std::size_t pos) {
 
 }  // namespace
 
+std::size_t utf8_sequence_length(std::string_view rest) {
+  if (rest.empty()) return 0;
+  const Scan s = scan(rest, 0);
+  return s.valid ? s.length : 0;
+}
+
 bool is_valid_utf8(std::string_view bytes) {
   for (std::size_t pos = 0; pos < bytes.size();) {
     const Scan s = scan(bytes, pos);

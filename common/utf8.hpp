@@ -9,6 +9,9 @@ namespace kestrum {
 
 bool is_valid_utf8(std::string_view bytes);
 
+// The length of the valid UTF-8 sequence at the start of `rest`, or 0.
+std::size_t utf8_sequence_length(std::string_view rest);
+
 // Decodes bytes as UTF-8, putting U+FFFD in place of each invalid sequence.
 std::string to_utf8_lossy(std::string_view bytes);
 

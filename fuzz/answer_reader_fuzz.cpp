@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "appclient/rpc.hpp"
+#include "appclient/connection.hpp"
 #include "common/fd_io.hpp"
 #include "common/json.hpp"
 #include "fuzz/check.hpp"

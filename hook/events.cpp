@@ -1,7 +1,9 @@
 #include "hook/events.hpp"
 
+#include <algorithm>
 #include <array>
 
+#include "hook/event_names.hpp"
 #include "hook/policy.hpp"
 #include "hook/session_events.hpp"
 
@@ -9,19 +11,43 @@ namespace kestrum {
 namespace {
 
 constexpr EventKind session_event(std::string_view name, bool ends_session = false) {
-  return {name, "session_event", false, false, ends_session, session_event_params, notify_app};
+  return {.name = name,
+          .method = "session_event",
+          .ends_session = ends_session,
+          .params = session_event_params,
+          .deliver = notify_app};
 }
 
-// name, method, blocking, waits for a person, ends the session, params, deliver (a
-// notification is delivered by notify_app, which waits for no answer)
-constexpr std::array<EventKind, 13> kEvents{{
-    {"PreToolUse", "policy_check", true, true, false, pre_tool_params, pre_tool_use},
-    {"PermissionRequest", "permission_decide", false, true, false, permission_params,
-     permission_request},
-    {"PermissionDenied", "policy_denied", false, false, false, permission_params, notify_app},
-    {"UserPromptSubmit", "prompt_submitted", false, false, false, prompt_params, submit_prompt},
-    {"ConfigChange", "config_change", true, false, false, config_change_params,
-     report_config_change},
+constexpr bool named(const EventKind& kind) {
+  return !kind.name.empty() && !kind.method.empty();
+}
+
+// A notification is delivered by notify_app, which waits for no answer.
+constexpr auto kEvents = std::to_array<EventKind>({
+    {.name = event_name::kPreToolUse,
+     .method = "policy_check",
+     .blocking = true,
+     .waits_for_person = true,
+     .params = pre_tool_params,
+     .deliver = pre_tool_use},
+    {.name = event_name::kPermissionRequest,
+     .method = "permission_decide",
+     .waits_for_person = true,
+     .params = permission_params,
+     .deliver = permission_request},
+    {.name = "PermissionDenied",
+     .method = "policy_denied",
+     .params = permission_params,
+     .deliver = notify_app},
+    {.name = event_name::kUserPromptSubmit,
+     .method = "prompt_submitted",
+     .params = prompt_params,
+     .deliver = submit_prompt},
+    {.name = "ConfigChange",
+     .method = "config_change",
+     .blocking = true,
+     .params = config_change_params,
+     .deliver = report_config_change},
     session_event("SessionStart"),
     session_event("SessionEnd", true),
     session_event("Stop"),
@@ -29,8 +55,12 @@ constexpr std::array<EventKind, 13> kEvents{{
     session_event("SubagentStart"),
     session_event("SubagentStop"),
     session_event("Notification"),
-    session_event("PostToolUse"),
-}};
+    {.name = "PostToolUse",
+     .method = "session_event",
+     .params = post_tool_params,
+     .deliver = notify_app},
+});
+static_assert(std::ranges::all_of(kEvents, named), "every event has a name and a method");
 
 }  // namespace
 

@@ -44,9 +44,12 @@ Json session_event_params(const EventInput& input) {
     copy_string(params, input.event, name);
   }
   copy_bool(params, input.event, "stop_hook_active");
-  if (input.name == "PostToolUse") {
-    if (auto key = tool_key(input.event)) params["tool_key"] = std::move(*key);
-  }
+  return params;
+}
+
+Json post_tool_params(const EventInput& input) {
+  Json params = session_event_params(input);
+  if (auto key = tool_key(input.event)) params["tool_key"] = std::move(*key);
   return params;
 }
 

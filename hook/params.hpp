@@ -20,6 +20,8 @@ struct EventInput {
 
 // "session_event": the event's name and what tells its occurrences apart.
 Json session_event_params(const EventInput& input);
+// PostToolUse: a session event that also carries the tool key.
+Json post_tool_params(const EventInput& input);
 Json config_change_params(const EventInput& input);
 // A prompt is sent as its first 200 characters and a digest, never whole.
 Json prompt_params(const EventInput& input);

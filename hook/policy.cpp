@@ -3,13 +3,11 @@
 #include <algorithm>
 
 #include "appclient/rpc.hpp"
+#include "hook/event_names.hpp"
 #include "hook/messages.hpp"
 
 namespace kestrum {
 namespace {
-
-constexpr std::uint64_t kCheckId = 2;
-constexpr std::uint64_t kWaitId = 3;
 
 Outcome answer(Json inner) {
   Json text = Json::object();
@@ -29,7 +27,7 @@ std::string_view reason_or(const Json& result, std::string_view fallback) {
 Outcome permission_allow() {
   Json output = Json::object();
   output["decision"] = Json{{"behavior", "allow"}};
-  output["hookEventName"] = "PermissionRequest";
+  output["hookEventName"] = event_name::kPermissionRequest;
   return answer(std::move(output));
 }
 
@@ -40,41 +38,19 @@ Outcome permission_deny(std::string_view message) {
   decision["message"] = std::string(message);
   Json output = Json::object();
   output["decision"] = std::move(decision);
-  output["hookEventName"] = "PermissionRequest";
+  output["hookEventName"] = event_name::kPermissionRequest;
   return answer(std::move(output));
 }
 
-// Connected and greeted under the short limit, or nothing.
-std::optional<AppConnection> open_greeted(const AppRequest& request, std::chrono::nanoseconds limit,
-                                          Clock::time_point deadline) {
-  auto socket = connect_with_timeout(request.socket_path, limit);
-  if (!socket) return std::nullopt;
-  auto connection = greet(std::move(*socket), request.identity, deadline);
-  if (!connection) return std::nullopt;
-  return std::move(*connection);
-}
-
-std::optional<Json> send_and_read(AppConnection& connection, std::uint64_t id,
-                                  std::string_view method, const Json& params,
-                                  Clock::time_point send_deadline,
-                                  Clock::time_point answer_deadline) {
-  if (!send_message(connection, id, method, params, send_deadline)) {
-    return std::nullopt;
-  }
-  auto result = read_answer(connection, id, answer_deadline);
-  if (!result) return std::nullopt;
-  return std::move(*result);
-}
-
 // The second phase: the app has put the call on hold until a person decides.
-Outcome await_decision(AppConnection& connection, const Json& hold,
+Outcome await_decision(AppSession& session, const Json& hold,
                        std::chrono::nanoseconds wait_limit) {
   const std::string* perm_id = string_member(hold, "perm_id");
   if (!perm_id) return no_decision();
-  const Clock::time_point deadline = deadline_after(wait_limit);
+  session.renew_deadline(deadline_after(wait_limit));
   Json params = Json::object();
   params["perm_id"] = *perm_id;
-  const auto result = send_and_read(connection, kWaitId, "policy_wait", params, deadline, deadline);
+  const auto result = session.call("policy_wait", params);
   if (!result) return no_decision();
   return map_wait_answer(*result);
 }
@@ -88,14 +64,14 @@ bool is_hold(const Json& result) {
 
 Outcome pre_tool_allow() {
   Json output = Json::object();
-  output["hookEventName"] = "PreToolUse";
+  output["hookEventName"] = event_name::kPreToolUse;
   output["permissionDecision"] = "allow";
   return answer(std::move(output));
 }
 
 Outcome pre_tool_verdict(std::string_view decision, std::string_view reason) {
   Json output = Json::object();
-  output["hookEventName"] = "PreToolUse";
+  output["hookEventName"] = event_name::kPreToolUse;
   output["permissionDecision"] = std::string(decision);
   output["permissionDecisionReason"] = std::string(reason);
   return answer(std::move(output));
@@ -138,24 +114,21 @@ Decided map_permission_answer(const Json& result) {
 }
 
 Decided pre_tool_use(const AppRequest& request) {
-  const Clock::time_point deadline = deadline_after(request.request_limit);
-  auto connection = open_greeted(request, request.request_limit, deadline);
-  if (!connection) return std::nullopt;
-  const auto result =
-      send_and_read(*connection, kCheckId, request.method, request.params, deadline, deadline);
+  auto session = AppSession::open(request.socket_path, request.identity, request.request_limit);
+  if (!session) return std::nullopt;
+  const auto result = session->call(request.method, request.params);
   if (!result) return std::nullopt;
-  if (is_hold(*result)) return await_decision(*connection, *result, request.person_limit);
+  if (is_hold(*result)) return await_decision(*session, *result, request.person_limit);
   return map_pre_tool_answer(*result);
 }
 
 Decided permission_request(const AppRequest& request) {
+  // Fixed first: a person's time runs from the start, not from the greeting's answer.
   const Clock::time_point answer_deadline = deadline_after(request.person_limit);
   const auto short_limit = std::min(request.request_limit, request.person_limit);
-  const Clock::time_point short_deadline = deadline_after(short_limit);
-  auto connection = open_greeted(request, short_limit, short_deadline);
-  if (!connection) return std::nullopt;
-  const auto result = send_and_read(*connection, kCheckId, request.method, request.params,
-                                    short_deadline, answer_deadline);
+  auto session = AppSession::open(request.socket_path, request.identity, short_limit);
+  if (!session) return std::nullopt;
+  const auto result = session->call(request.method, request.params, answer_deadline);
   if (!result) return std::nullopt;
   return map_permission_answer(*result);
 }

@@ -1,16 +1,16 @@
 #include "hook/session_events.hpp"
 
 #include "appclient/rpc.hpp"
+#include "hook/event_names.hpp"
 #include "hook/messages.hpp"
 
 namespace kestrum {
 namespace {
 
-std::optional<Json> ask(const AppRequest& request) {
-  auto result = rpc_request(request.socket_path, request.identity, request.method, request.params,
-                            request.request_limit);
-  if (!result) return std::nullopt;
-  return std::move(*result);
+std::expected<Json, RpcError> ask(const AppRequest& request) {
+  auto session = AppSession::open(request.socket_path, request.identity, request.request_limit);
+  if (!session) return std::unexpected(session.error());
+  return session->call(request.method, request.params);
 }
 
 }  // namespace
@@ -20,7 +20,7 @@ Outcome map_prompt_answer(const Json& result) {
   if (!context || context->empty()) return Outcome::empty();
   Json output = Json::object();
   output["additionalContext"] = *context;
-  output["hookEventName"] = "UserPromptSubmit";
+  output["hookEventName"] = event_name::kUserPromptSubmit;
   Json text = Json::object();
   text["hookSpecificOutput"] = std::move(output);
   return Outcome::output(dump_compact(text));
@@ -37,10 +37,8 @@ Decided map_config_answer(const Json& result) {
 }
 
 Decided notify_app(const AppRequest& request) {
-  if (!rpc_notify(request.socket_path, request.identity, request.method, request.params,
-                  request.request_limit)) {
-    return std::nullopt;
-  }
+  auto session = AppSession::open(request.socket_path, request.identity, request.request_limit);
+  if (!session || !session->notify(request.method, request.params)) return std::nullopt;
   return Outcome::empty();
 }
 

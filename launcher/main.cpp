@@ -34,25 +34,14 @@ void write_line(int fd, std::string line) {
   write_all(fd, line);  // nobody reads: nothing better to do
 }
 
-std::optional<std::filesystem::path> home_variable() {
-  const char* home = std::getenv("HOME");
-  if (home == nullptr) return std::nullopt;
-  return std::filesystem::path(home);
-}
-
-std::optional<std::string_view> path_variable() {
-  const char* path = std::getenv("PATH");
-  if (path == nullptr || !is_valid_utf8(path)) return std::nullopt;
-  return std::string_view(path);
-}
-
 int launch_claude(const Launch& command) {
   const auto args = parse(command.words);
   if (!args) {
     write_line(STDERR_FILENO, refusal_line(args.error()));
     return 2;
   }
-  const std::string search_path = fallback_path(path_variable(), home_variable());
+  const LauncherEnv own = LauncherEnv::from_process();
+  const std::string search_path = fallback_path(own.path, own.home);
   const auto claude = find_in_path(search_path, "claude");
   if (!claude) {
     write_line(STDERR_FILENO, std::string(kNotFoundLine));

@@ -33,8 +33,9 @@ std::expected<Json, RegisterError> cli_register(std::span<const std::string> lea
   if (!params.is_object()) params = Json::object();
   params["config_dir"] = config_directory(env);
 
-  auto reply = rpc_request(paths->socket_path(), hello_params(std::move(*token)), "launch.register",
-                           params, limit);
+  auto session = AppSession::open(paths->socket_path(), hello_params(std::move(*token)), limit);
+  if (!session) return std::unexpected(session.error());
+  auto reply = session->call("launch.register", params);
   if (!reply) return std::unexpected(reply.error());
   return std::move(*reply);
 }

@@ -35,6 +35,19 @@ Env Env::from_process() {
   return env;
 }
 
+LauncherEnv LauncherEnv::from_process() {
+  LauncherEnv env;
+  if (const char* home = std::getenv("HOME")) env.home = std::filesystem::path(home);
+  if (const char* path = std::getenv("PATH"); path && is_valid_utf8(path)) env.path = path;
+  return env;
+}
+
+std::optional<std::string> statusline_cap_variable() {
+  const char* value = std::getenv("KESTRUM_STATUSLINE_CAP_MS");
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
 std::string config_directory(const Env& env) {
   std::string dir;
   if (env.claude_config_dir) {

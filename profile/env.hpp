@@ -1,4 +1,7 @@
-// A snapshot of the process environment, captured once per run; nothing else reads it.
+// The one reader of environment variables: the hook's snapshot `Env`, captured once per
+// run, the launcher's own small one beside it, and the status line's time cap. Elsewhere
+// the environment is only handed on whole, to the programs started (Claude Code, the
+// user's status line command).
 #pragma once
 
 #include <chrono>
@@ -30,6 +33,18 @@ struct Env {
   // The parent id as sent to the app: never 0.
   std::uint32_t reported_pid() const { return parent_pid == 0 ? 1 : parent_pid; }
 };
+
+// What the launcher reads for itself, to find Claude Code.
+struct LauncherEnv {
+  std::optional<std::filesystem::path> home;  // HOME; empty counts as present
+  std::optional<std::string> path;            // PATH: UTF-8, may be empty
+
+  static LauncherEnv from_process();
+};
+
+// KESTRUM_STATUSLINE_CAP_MS as it is set, if it is; read only where the user's status line
+// command is run, which no other mode needs.
+std::optional<std::string> statusline_cap_variable();
 
 // CLAUDE_CONFIG_DIR, else HOME/.claude; trailing slashes removed unless only slashes remain.
 std::string config_directory(const Env& env);

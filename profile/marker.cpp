@@ -4,13 +4,8 @@
 
 #include <cerrno>
 
-#include "common/sha256.hpp"
 
 namespace kestrum {
-
-std::string marker_file_name(std::string_view session_id) {
-  return sha256_hex(session_id);
-}
 
 MarkerState read_marker(const std::filesystem::path& path) {
   const std::string& native = path.native();

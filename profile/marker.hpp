@@ -6,9 +6,6 @@
 
 namespace kestrum {
 
-// The file-name form of a session id: 64 hexadecimal digits, whatever the id holds.
-std::string marker_file_name(std::string_view session_id);
-
 enum class MarkerState { Present, Absent, Unknown };
 
 // Tells whether a marker file exists, without following a final symbolic link.

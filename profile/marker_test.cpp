@@ -10,6 +10,7 @@
 
 #include "common/sha256.hpp"
 #include "profile/marker.hpp"
+#include "profile/profile_paths.hpp"
 
 namespace kestrum {
 namespace {
@@ -43,10 +44,10 @@ TEST(Sha256Test, MatchesPublishedVectors) {
             "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
-TEST(MarkerFileNameTest, IsAlways64HexDigits) {
+TEST(SessionDigestTest, IsAlways64HexDigits) {
   for (const std::string& id :
        std::vector<std::string>{"", "a/b c", std::string(5000, 'x'), std::string("\0z", 2)}) {
-    const std::string name = marker_file_name(id);
+    const std::string name = session_digest(id);
     EXPECT_EQ(name.size(), 64u);
     EXPECT_EQ(name.find_first_not_of("0123456789abcdef"), std::string::npos);
   }

@@ -73,6 +73,7 @@ TEST(ProfilePathsTest, PerSessionFilesShareOneHashedName) {
   EXPECT_EQ(p.remote_marker("test"), "/d/profiles/kestrum/remote/" + hash);
   EXPECT_EQ(p.statusline_out("test"), "/d/profiles/kestrum/kestrum-status-" + hash + ".out");
   EXPECT_EQ(p.statusline_lock("test"), "/d/profiles/kestrum/kestrum-status-" + hash + ".lock");
+  EXPECT_EQ(p.skip_marker("test"), "/d/profiles/kestrum/kestrum-skip-" + hash + ".json");
   EXPECT_NE(p.remote_marker("a/b"), p.remote_marker("a/c"));
   EXPECT_EQ(p.remote_marker("../../x").parent_path(), "/d/profiles/kestrum/remote");
 }

@@ -1,10 +1,14 @@
 #include "profile/profile_paths.hpp"
 
-#include "profile/marker.hpp"
+#include "common/sha256.hpp"
 
 namespace kestrum {
 
 namespace fs = std::filesystem;
+
+std::string session_digest(std::string_view session_id) {
+  return sha256_hex(session_id);
+}
 
 fs::path data_dir(const fs::path& home, bool development) {
   return home / "Library/Application Support" / (development ? "kestrum Dev" : "kestrum");
@@ -25,15 +29,19 @@ std::expected<ProfilePaths, PathsError> ProfilePaths::with_root(const fs::path& 
 }
 
 fs::path ProfilePaths::remote_marker(std::string_view session_id) const {
-  return profile_dir_ / "remote" / marker_file_name(session_id);
+  return profile_dir_ / "remote" / session_digest(session_id);
+}
+
+fs::path ProfilePaths::skip_marker(std::string_view session_id) const {
+  return profile_dir_ / ("kestrum-skip-" + session_digest(session_id) + ".json");
 }
 
 fs::path ProfilePaths::statusline_out(std::string_view session_id) const {
-  return profile_dir_ / ("kestrum-status-" + marker_file_name(session_id) + ".out");
+  return profile_dir_ / ("kestrum-status-" + session_digest(session_id) + ".out");
 }
 
 fs::path ProfilePaths::statusline_lock(std::string_view session_id) const {
-  return profile_dir_ / ("kestrum-status-" + marker_file_name(session_id) + ".lock");
+  return profile_dir_ / ("kestrum-status-" + session_digest(session_id) + ".lock");
 }
 
 }  // namespace kestrum

@@ -63,7 +63,9 @@ class DevAppTest : public ::testing::Test {
                         {"protocol_version", 0},
                         {"role", "hook"},
                         {"token", token ? *token : read_token(layout_.token).value_or("")}};
-    return rpc_request(layout_.socket, hello, method, params, 5s);
+    auto session = AppSession::open(layout_.socket, hello, 5s);
+    if (!session) return std::unexpected(session.error());
+    return session->call(method, params);
   }
   Json result_of(const std::string& method, const Json& params) {
     auto r = call(method, params);
@@ -79,18 +81,14 @@ class DevAppTest : public ::testing::Test {
             {"role", "hook"},
             {"token", read_token(layout_.token).value_or("")}};
   }
-  // A held call's connection after "policy_check", and its perm id.
-  std::pair<AppConnection, std::string> held_call(const std::string& command) {
-    auto socket = connect_with_timeout(layout_.socket, 2s);
-    EXPECT_TRUE(socket.has_value());
-    auto connection = greet(std::move(*socket), hello(), Clock::now() + 5s);
-    EXPECT_TRUE(connection.has_value());
+  // A held call's session after "policy_check" (id 2), and its perm id.
+  std::pair<AppSession, std::string> held_call(const std::string& command) {
+    auto session = AppSession::open(layout_.socket, hello(), 5s);
+    EXPECT_TRUE(session.has_value());
     const Json params = {{"tool_input", {{"command", command}}}, {"tool_name", "Bash"}};
-    EXPECT_TRUE(
-        send_message(*connection, make_request(2, "policy_check", params), Clock::now() + 5s));
-    const auto held = read_answer(*connection, 2, Clock::now() + 5s);
+    const auto held = session->call("policy_check", params);
     EXPECT_TRUE(held.has_value());
-    return {std::move(*connection), held->value("perm_id", "")};
+    return {std::move(*session), held->value("perm_id", "")};
   }
   bool on_screen(const std::string& text) {
     return eventually([&] { return app_->out().find(text) != std::string::npos; }, 10s);
@@ -153,22 +151,17 @@ TEST_F(DevAppTest, DecidesToolCallsByItsRules) {
 
 TEST_F(DevAppTest, HoldIsDecidedAfterItsDelayOnTheSameConnection) {
   start();
-  auto socket = connect_with_timeout(layout_.socket, 2s);
-  ASSERT_TRUE(socket.has_value());
   const Json hello = {
       {"pid", 1}, {"protocol_version", 0}, {"role", "hook"}, {"token", *read_token(layout_.token)}};
-  auto connection = greet(std::move(*socket), hello, Clock::now() + 5s);
-  ASSERT_TRUE(connection.has_value());
+  auto session = AppSession::open(layout_.socket, hello, 5s);
+  ASSERT_TRUE(session.has_value());
   const Json params = {{"tool_input", {{"command", "git push"}}}, {"tool_name", "Bash"}};
-  ASSERT_TRUE(
-      send_message(*connection, make_request(2, "policy_check", params), Clock::now() + 5s));
-  const auto held = read_answer(*connection, 2, Clock::now() + 5s);
+  const auto held = session->call("policy_check", params);
   ASSERT_TRUE(held.has_value());
   ASSERT_EQ((*held)["decision"], "hold");
   const auto asked = Clock::now();
   const Json wait = {{"perm_id", (*held)["perm_id"]}};
-  ASSERT_TRUE(send_message(*connection, make_request(3, "policy_wait", wait), Clock::now() + 5s));
-  const auto decided = read_answer(*connection, 3, Clock::now() + 10s);
+  const auto decided = session->call("policy_wait", wait, Clock::now() + 10s);
   ASSERT_TRUE(decided.has_value());
   EXPECT_EQ(*decided, Json({{"decision", "deny"}, {"reason", "Pushing waits for review."}}));
   EXPECT_GE(Clock::now() - asked, 500ms);
@@ -186,13 +179,14 @@ TEST_F(DevAppTest, APersonDecidesAHoldWithNoTimer) {
            {"deny",
             " Wait for the release notes.",
             {{"decision", "deny"}, {"reason", "Wait for the release notes."}}}}) {
-    auto [connection, perm_id] = held_call("npm publish");
+    auto [session, perm_id] = held_call("npm publish");
+    AppConnection& connection = session.connection_for_tests();
     ASSERT_FALSE(perm_id.empty());
     EXPECT_TRUE(on_screen(perm_id + " waits for you: Bash {\"command\":\"npm publish\"}"));
     app_->write_input("holds\n");
     EXPECT_TRUE(on_screen("waiting: " + perm_id + "  Bash"));
     const Json wait = {{"perm_id", perm_id}};
-    ASSERT_TRUE(send_message(connection, make_request(3, "policy_wait", wait), Clock::now() + 5s));
+    ASSERT_TRUE(send_message(connection, 3, "policy_wait", wait, Clock::now() + 5s));
     // Nothing comes back before the person answers.
     EXPECT_EQ(read_answer(connection, 3, Clock::now() + 300ms).error(), RpcError::Timeout);
     app_->write_input(c.command + " " + perm_id + c.reason + "\n");
@@ -206,9 +200,10 @@ TEST_F(DevAppTest, APersonDecidesAHoldWithNoTimer) {
 
 TEST_F(DevAppTest, StopsWhileAHoldWaitsForAPerson) {
   start();
-  auto [connection, perm_id] = held_call("npm publish");
+  auto [session, perm_id] = held_call("npm publish");
+  AppConnection& connection = session.connection_for_tests();
   const Json wait = {{"perm_id", perm_id}};
-  ASSERT_TRUE(send_message(connection, make_request(3, "policy_wait", wait), Clock::now() + 5s));
+  ASSERT_TRUE(send_message(connection, 3, "policy_wait", wait, Clock::now() + 5s));
   EXPECT_TRUE(on_screen(perm_id + " waits for you"));
   app_->close_input();
   const auto done = app_->wait(10s);
@@ -265,7 +260,11 @@ TEST_F(DevAppTest, UsageReportsShowOnlyWhenTheirFiguresChange) {
     for (const Json& report : {same, same, changed}) {
       // One after another, as a session's status line refreshes.
       const std::size_t before = count_of(read_file(log_), "usage_report");
-      ASSERT_TRUE(rpc_notify(layout_.socket, hello(), "usage_report", report, 5s).has_value());
+      {  // closed before the log is looked at, as the hook's is
+        auto session = AppSession::open(layout_.socket, hello(), 5s);
+        ASSERT_TRUE(session.has_value());
+        ASSERT_TRUE(session->notify("usage_report", report).has_value());
+      }
       ASSERT_TRUE(
           eventually([&] { return count_of(read_file(log_), "usage_report") > before; }, 5s));
     }
@@ -396,7 +395,9 @@ TEST(DevAppHookTest, FindsTheHookBesideItselfOrRefusesAnUnusableOne) {
                       {"protocol_version", 0},
                       {"role", "cli"},
                       {"token", read_token(layout.token).value_or("")}};
-  const auto reply = rpc_request(layout.socket, hello, "launch.register", {{"cwd", "/w"}}, 5s);
+  auto session = AppSession::open(layout.socket, hello, 5s);
+  ASSERT_TRUE(session.has_value());
+  const auto reply = session->call("launch.register", {{"cwd", "/w"}});
   ASSERT_TRUE(reply.has_value());
   const auto settings = parse_json(read_file((*reply)["args"][1].get<std::string>()));
   ASSERT_TRUE(settings.has_value());

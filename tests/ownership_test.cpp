@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "common/json.hpp"
-#include "profile/marker.hpp"
+#include "profile/profile_paths.hpp"
 #include "testing/app_double/fake_app.hpp"
 #include "testing/process/app_layout.hpp"
 #include "testing/process/process.hpp"
@@ -85,7 +85,7 @@ class OwnershipProcessTest : public ::testing::Test {
     return static_cast<std::uint32_t>(std::stoul(read_file(pid_file_)));
   }
   fs::path marker() const {
-    return own_.profile_dir / ("kestrum-skip-" + marker_file_name(kSession) + ".json");
+    return own_.profile_dir / ("kestrum-skip-" + session_digest(kSession) + ".json");
   }
   std::string marker_text(std::uint64_t pid, const fs::path& socket) const {
     return dump_compact(Json{{"pid", pid}, {"socket", socket.string()}});

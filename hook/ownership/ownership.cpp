@@ -41,13 +41,15 @@ bool confirms_ownership(const Json& answer) {
 std::optional<std::uint32_t> confirmed_owner(const Env& env, const std::filesystem::path& socket) {
   const auto token = read_token(token_path_beside(socket));
   if (!token) return std::nullopt;
-  const auto deadline = Clock::now() + kProbeLimit;
-  auto connection = connect_with_timeout(socket, kProbeLimit);
-  if (!connection) return std::nullopt;
-  const auto peer = proc::peer_pid(connection->get());
-  if (!peer || *peer < 2 || current_desktop(env) != peer) return std::nullopt;
-  const auto answer = rpc_request(std::move(*connection), probe_hello(env, *token), "launch_owned",
-                                  Json{{"launch_token", *env.launch_token}}, deadline);
+  std::optional<std::uint32_t> peer;
+  // The greeting carries the token: only the app this hook runs under may read it.
+  const auto is_our_desktop = [&](int connected) {
+    peer = proc::peer_pid(connected);
+    return peer && *peer >= 2 && current_desktop(env) == peer;
+  };
+  auto session = AppSession::open(socket, probe_hello(env, *token), kProbeLimit, is_our_desktop);
+  if (!session) return std::nullopt;
+  const auto answer = session->call("launch_owned", Json{{"launch_token", *env.launch_token}});
   if (!answer || !confirms_ownership(*answer)) return std::nullopt;
   if (current_desktop(env) != peer) return std::nullopt;
   return peer;

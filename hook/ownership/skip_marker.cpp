@@ -4,7 +4,6 @@
 
 #include "common/fd_io.hpp"
 #include "common/json.hpp"
-#include "profile/marker.hpp"
 
 namespace kestrum::ownership {
 namespace {
@@ -25,7 +24,7 @@ std::optional<std::uint64_t> non_negative_integer(const Json& value) {
 std::optional<std::filesystem::path> skip_marker_path(
     const ProfilePaths& paths, const std::optional<std::string>& session_id) {
   if (!session_id) return std::nullopt;
-  return paths.profile_dir() / ("kestrum-skip-" + marker_file_name(*session_id) + ".json");
+  return paths.skip_marker(*session_id);
 }
 
 void remove_skip_marker(const std::filesystem::path& path) {

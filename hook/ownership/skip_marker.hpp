@@ -12,7 +12,7 @@
 
 namespace kestrum::ownership {
 
-// profile_dir/"kestrum-skip-"HASH".json"; nothing without a session id.
+// paths.skip_marker(session id); nothing without a session id.
 std::optional<std::filesystem::path> skip_marker_path(const ProfilePaths& paths,
                                                       const std::optional<std::string>& session_id);
 

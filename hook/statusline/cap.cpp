@@ -1,10 +1,10 @@
 #include "hook/statusline/cap.hpp"
 
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
 
 #include "hook/statusline/limits.hpp"
+#include "profile/env.hpp"
 
 namespace kestrum::statusline {
 namespace {
@@ -34,9 +34,8 @@ std::chrono::milliseconds parse_cap(std::optional<std::string_view> value) {
 }
 
 std::chrono::milliseconds cap_from_environment() {
-  // Read directly: the cap is not part of the environment snapshot the other modes share.
-  const char* value = std::getenv("KESTRUM_STATUSLINE_CAP_MS");
-  return parse_cap(value ? std::optional<std::string_view>(value) : std::nullopt);
+  const auto value = statusline_cap_variable();
+  return parse_cap(value ? std::optional<std::string_view>(*value) : std::nullopt);
 }
 
 }  // namespace kestrum::statusline

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "appclient/rpc.hpp"
+#include "appclient/connection.hpp"
 #include "common/local_socket.hpp"
 #include "testing/process/process.hpp"
 #include "testing/process/temp_dir.hpp"

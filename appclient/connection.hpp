@@ -1,0 +1,69 @@
+// The wire below AppSession (rpc.hpp): the connection attempt, the line reader and the
+// framing of one message. Outside appclient/, only tests and fuzz targets include this, to
+// play a client that misbehaves or to read an answer by hand; product code talks through
+// AppSession, which keeps the message ids.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "appclient/deadline.hpp"
+#include "common/json.hpp"
+#include "common/unique_fd.hpp"
+
+namespace kestrum {
+
+enum class RpcError { Connect, Io, Timeout, Protocol };
+
+// "Connect", "Io", "Timeout" or "Protocol".
+std::string_view to_string(RpcError error);
+
+// The app's answers are small; a longer line is refused (`Protocol`) so that an app that
+// streams bytes without a line feed cannot grow the hook's memory for the whole wait.
+inline constexpr std::size_t kMaxLineBytes = 16 * 1024 * 1024;
+
+// A connection: reads through an 8,192-byte buffer from the socket, writes to a
+// close-on-exec duplicate of it. Both descriptors close with it.
+class AppConnection {
+ public:
+  AppConnection(UniqueFd read_side, UniqueFd write_side);
+  int read_fd() const { return read_.get(); }
+  int write_fd() const { return write_.get(); }
+
+  // One line of valid UTF-8, the line feed included (a last line may lack it). Every
+  // receive is bounded by the time left, so the deadline bounds the whole line.
+  std::expected<std::string, RpcError> read_line(Clock::time_point deadline);
+
+ private:
+  static constexpr std::size_t kBufferBytes = 8192;
+
+  // Receives into the empty buffer; 0 bytes at the end of the stream.
+  std::expected<std::size_t, RpcError> fill(Clock::time_point deadline);
+
+  UniqueFd read_;
+  UniqueFd write_;
+  std::string buffer_;     // kBufferBytes long once the first receive happens
+  std::size_t start_ = 0;  // received but not yet handed out: [start_, end_)
+  std::size_t end_ = 0;
+};
+
+std::expected<UniqueFd, RpcError> connect_with_timeout(const std::filesystem::path& socket_path,
+                                                       std::chrono::nanoseconds limit);
+
+// A request (with `id`) or a notification, written straight from `params` without first
+// copying them into a message value: tool inputs can be megabytes.
+std::expected<void, RpcError> send_message(AppConnection& connection,
+                                           std::optional<std::uint64_t> id, std::string_view method,
+                                           const Json& params, Clock::time_point deadline);
+
+// The "result" of the first answer whose "id" is the unsigned integer `id`.
+std::expected<Json, RpcError> read_answer(AppConnection& connection, std::uint64_t id,
+                                          Clock::time_point deadline);
+
+}  // namespace kestrum
