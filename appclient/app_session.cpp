@@ -12,13 +12,12 @@ bool declares_protocol_zero(const Json& answer) {
   return version && version->is_number_unsigned() && version->get<std::uint64_t>() == 0;
 }
 
-// Nothing here needs a second descriptor: SO_SNDTIMEO and SO_RCVTIMEO belong to the
-// socket, not to a descriptor, so both sides share them anyway, and the socket is
-// close-on-exec already. The write side is a duplicate because the client took the shape
-// of a buffered reader with a cloned writer beside it, and that shape is pinned: a failing
-// duplicate is `Io`, and the tests check two close-on-exec descriptors. It costs one fcntl
-// per conversation. Numbers below 3 are left free so that the standard descriptors can
-// never be taken.
+// The reading side keeps the socket behind its buffer; writing goes through a duplicate of
+// its own, so that each side is one owned descriptor and neither borrows the other's. The
+// duplicate is close-on-exec like the socket, so that no child the hook starts inherits a
+// line to the app, and it is numbered 3 or above, so that it can never take the place of a
+// standard descriptor a caller closed. Both timeouts belong to the socket, not to a
+// descriptor, so the two sides share them; the cost is one fcntl per conversation.
 std::expected<AppConnection, RpcError> split_sides(UniqueFd socket) {
   UniqueFd write_side(::fcntl(socket.get(), F_DUPFD_CLOEXEC, 3));
   if (!write_side) return std::unexpected(RpcError::Io);
