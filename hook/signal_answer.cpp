@@ -1,5 +1,6 @@
 #include "hook/signal_answer.hpp"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -49,9 +50,9 @@ SignalAnswer::SignalAnswer(const Outcome& answer)
 
   struct sigaction action {};
   action.sa_handler = answer_and_exit;
-  ::sigemptyset(&action.sa_mask);
+  sigemptyset(&action.sa_mask);
   // A second signal must not interrupt the first answer half-written.
-  for (int sig : kSignals) ::sigaddset(&action.sa_mask, sig);
+  for (int sig : kSignals) sigaddset(&action.sa_mask, sig);
   for (std::size_t i = 0; i < std::size(kSignals); ++i) {
     // A signal the hook was started ignoring (nohup) stays ignored: it ends no wait.
     if (::sigaction(kSignals[i], nullptr, &previous_[i]) == 0 &&

@@ -6,6 +6,7 @@
 
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "appclient/rpc.hpp"
 #include "profile/token.hpp"

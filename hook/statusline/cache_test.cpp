@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "testing/process/process.hpp"
 #include "testing/process/temp_dir.hpp"
 

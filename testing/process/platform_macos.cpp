@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <libproc.h>
 #include <signal.h>
+#include <sys/proc.h>
 #include <sys/proc_info.h>
 #include <unistd.h>
 
@@ -29,8 +30,9 @@ namespace kestrum::testkit {
 
 bool process_gone(pid_t pid) {
   if (::kill(pid, 0) != 0) return errno == ESRCH;
+  // A nonzero argument lets the query find zombies too; with 0 it refuses them (ESRCH).
   struct proc_bsdinfo info {};
-  const int got = proc_pidinfo(pid, PROC_PIDTBSDINFO, 0, &info, sizeof info);
+  const int got = proc_pidinfo(pid, PROC_PIDTBSDINFO, 1, &info, sizeof info);
   return got == static_cast<int>(sizeof info) && info.pbi_status == SZOMB;
 }
 

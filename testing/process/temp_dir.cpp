@@ -1,6 +1,7 @@
 #include "testing/process/temp_dir.hpp"
 
 #include <stdlib.h>
+#include <unistd.h>  // mkdtemp on macOS
 
 #include <stdexcept>
 #include <string>
