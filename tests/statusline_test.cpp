@@ -320,23 +320,31 @@ TEST_F(SupervisorTest, ABackgroundGrandchildHoldingTheOutputIsKilledAtTheCap) {
   EXPECT_EQ(read_file(cache()), "word");
 }
 
-TEST_F(SupervisorTest, ASignalledSupervisorCleansUpAsAtTheCap) {
-  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
-    SCOPED_TRACE(signal);
+// A signal ends the run as before, but the command under the cap (or the window) and the
+// lock go with it.
+TEST_F(SupervisorTest, ASignalledRunTakesItsCommandAndLockWithIt) {
+  std::vector<std::string> supervisor = files();
+  supervisor.insert(supervisor.begin(), "statusline-user");
+  struct Case {
+    std::vector<std::string> args;
+    int signal;
+  };
+  for (const Case& c : {Case{supervisor, SIGTERM}, Case{supervisor, SIGINT},
+                        Case{supervisor, SIGHUP}, Case{{"statusline"}, SIGTERM}}) {
+    SCOPED_TRACE(c.args.front() + " " + std::to_string(c.signal));
     fs::remove(scratch("pid"));
     RunOptions run;
-    run.args = files();
-    run.args.insert(run.args.begin(), "statusline-user");
+    run.args = c.args;
     run.env = env_;
     run.env["KESTRUM_USER_STATUSLINE"] = "echo $$ > " + scratch("pid").string() + "; sleep 30";
-    BackgroundProcess supervisor(KESTRUM_HOOK_BIN, run, scratch_.path());
-    supervisor.close_input();
+    BackgroundProcess hook_process(KESTRUM_HOOK_BIN, run, scratch_.path());
+    hook_process.close_input();
     const pid_t command = pid_in(scratch("pid"));
-    ASSERT_TRUE(fs::exists(lock()));
-    supervisor.send_signal(signal);
-    const auto r = supervisor.wait(10s);
+    EXPECT_EQ(fs::exists(lock()), c.args == supervisor);
+    hook_process.send_signal(c.signal);
+    const auto r = hook_process.wait(10s);
     ASSERT_TRUE(r);
-    EXPECT_EQ(r->signal, signal);  // ended by it, as before, but only after cleaning up
+    EXPECT_EQ(r->signal, c.signal);
     EXPECT_TRUE(eventually([&] { return process_gone(command); }, 3s));
     EXPECT_FALSE(fs::exists(lock()));
   }
