@@ -3,10 +3,12 @@
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -112,10 +114,11 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
   Json take() { return std::move(root_); }
 
  private:
-  // Where a new value goes: the root, the end of the open array, or the open object's
-  // member named by the last key.
+  // Without a budget, everything is affordable.
   bool afford() { return !spending_ || spending_->spend(); }
 
+  // Where a new value goes: the root, the end of the open array, or the open object's
+  // member named by the last key.
   Json* place() {
     if (open_.empty()) return &root_;
     Json& container = *open_.back();
