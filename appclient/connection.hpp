@@ -24,9 +24,12 @@ enum class RpcError { Connect, Io, Timeout, Protocol };
 // "Connect", "Io", "Timeout" or "Protocol".
 std::string_view to_string(RpcError error);
 
-// The app's answers are small; a longer line is refused (`Protocol`) so that an app that
-// streams bytes without a line feed cannot grow the hook's memory for the whole wait.
-inline constexpr std::size_t kMaxLineBytes = 16 * 1024 * 1024;
+// A longer line is refused (`Protocol`), so that an app that streams bytes without a line
+// feed cannot grow the hook's memory for the whole wait. The largest answers are a
+// prompt's extra context, which is of no use beyond what the model's context holds (about
+// a million tokens, 4 MiB of text), and a registration's words and environment, which
+// one program start bounds far below that (1 MiB on macOS, 2 MiB on Linux by default).
+inline constexpr std::size_t kMaxLineBytes = 4 * 1024 * 1024;
 
 // A connection: reads through an 8,192-byte buffer from the socket, writes to a
 // close-on-exec duplicate of it. Both descriptors close with it.

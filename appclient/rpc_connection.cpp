@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "appclient/answer_line.hpp"
 #include "appclient/connection.hpp"
 #include "common/local_socket.hpp"
 #include "common/utf8.hpp"
@@ -108,8 +109,8 @@ std::expected<Json, RpcError> read_answer(AppConnection& connection, std::uint64
     if (!time_left(deadline)) return std::unexpected(RpcError::Timeout);
     const auto line = connection.read_line(deadline);
     if (!line) return std::unexpected(line.error());
-    auto value = parse_json(*line);
-    if (!value) return std::unexpected(RpcError::Protocol);
+    auto value = parse_answer_line(*line, deadline);
+    if (!value) return std::unexpected(value.error());
     if (!matches_id(*value, id)) continue;  // the app's own messages, or other answers
     if (value->contains("error")) return std::unexpected(RpcError::Protocol);
     const auto result = value->find("result");

@@ -1,5 +1,7 @@
 #include "appclient/rpc.hpp"
 
+#include "appclient/answer_line.hpp"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -285,6 +287,15 @@ TEST_F(RpcTest, LineThatNeverEndsIsRefusedAtTheCap) {
   EXPECT_EQ(answer_of(Reply::bytes(std::string(kMaxLineBytes + 1, ' ')), 20s).error(),
             RpcError::Protocol);
   EXPECT_LT(since(start), 15s);
+}
+
+TEST_F(RpcTest, AnswerOfCountlessSmallValuesIsRefused) {
+  // Each takes far more to build than to send: a line below the cap must not cost
+  // hundreds of megabytes and seconds.
+  const Json many(kMaxAnswerValues, Json::object({{"", 0}}));
+  EXPECT_EQ(answer_of(Reply::result(many), 20s).error(), RpcError::Protocol);
+  EXPECT_EQ(answer_of(Reply::result(Json(1000, Json::object({{"", 0}}))), 10s).value().size(),
+            1000u);
 }
 
 TEST_F(RpcTest, LargeLineBelowTheCapIsRead) {

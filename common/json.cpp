@@ -169,13 +169,24 @@ std::string canonical_json(const Json& value) {
   return out;
 }
 
+namespace {
+
+// The reader would skip a byte-order mark and stop at a NUL, accepting text that is no
+// JSON text at all.
+bool readable_as_json(std::string_view text) {
+  return !text.starts_with("\xEF\xBB\xBF") && text.find('\0') == std::string_view::npos;
+}
+
+}  // namespace
+
 std::optional<Json> parse_json(std::string_view text) {
-  // The reader would skip a byte-order mark and stop at a NUL, accepting text that is no
-  // JSON text at all.
-  if (text.starts_with("\xEF\xBB\xBF") || text.find('\0') != std::string_view::npos) {
-    return std::nullopt;
-  }
+  if (!readable_as_json(text)) return std::nullopt;
   return read_json_document(text);
+}
+
+std::expected<Json, JsonFailure> parse_json(std::string_view text, const JsonBudget& budget) {
+  if (!readable_as_json(text)) return std::unexpected(JsonFailure::Invalid);
+  return read_json_document(text, budget);
 }
 
 std::string dump_compact(const Json& value) {

@@ -14,6 +14,9 @@
 //   through prefer_huge_pages (huge_pages.hpp) before their first write.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
+#include <expected>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -29,6 +32,17 @@ inline constexpr std::size_t kMaxJsonDepth = 512;
 
 // Exactly one JSON value, white space around it allowed; nothing on any failure.
 std::optional<Json> parse_json(std::string_view text);
+
+// Bounds for text from another program: what a value may cost to build.
+struct JsonBudget {
+  std::size_t max_values;                          // values and member names, in all
+  std::chrono::steady_clock::time_point deadline;  // checked as the reading goes
+};
+
+enum class JsonFailure { Invalid, TooLarge, PastDeadline };
+
+// As above, but given up as soon as the value outgrows the budget or the deadline passes.
+std::expected<Json, JsonFailure> parse_json(std::string_view text, const JsonBudget& budget);
 
 // Compact text; invalid UTF-8 inside strings is written as U+FFFD rather than failing.
 std::string dump_compact(const Json& value);

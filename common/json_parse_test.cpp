@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,21 @@ TEST(JsonParseTest, RefusesNestingPastTheLimitWithoutExhaustingTheStack) {
   EXPECT_FALSE(parse_json(nested(kMaxJsonDepth + 1)).has_value());
   EXPECT_FALSE(parse_json(std::string(1'000'000, '[')).has_value());
   EXPECT_FALSE(parse_json(std::string(500'000, '{') + "\"a\":").has_value());
+}
+
+// Text from another program: given up once it costs more than allowed to build.
+TEST(JsonParseTest, ABudgetedReadingStopsAtItsBudget) {
+  const auto far = std::chrono::steady_clock::now() + std::chrono::hours(1);
+  const std::string text = R"({"a":[1,"x",{"b":null}]})";  // 8 values and names
+  EXPECT_EQ(parse_json(text, {8, far}).value(), parse_json(text).value());
+  EXPECT_EQ(parse_json(text, {7, far}).error(), JsonFailure::TooLarge);
+  EXPECT_EQ(parse_json("[1,", {7, far}).error(), JsonFailure::Invalid);
+
+  std::string many = "[";
+  for (int i = 0; i < 10'000; ++i) many += "{\"\":0},";
+  many += "0]";
+  const auto past = std::chrono::steady_clock::now() - std::chrono::milliseconds(1);
+  EXPECT_EQ(parse_json(many, {1'000'000, past}).error(), JsonFailure::PastDeadline);
 }
 
 // Strings of several MiB are gathered, copied and written in memory of their own.

@@ -3,9 +3,12 @@
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,7 +48,9 @@ struct StackAllocator {
       return nullptr;
     }
     void* grown = std::realloc(old, new_size);
-    if (grown && new_size > old_size) {
+    // The reader would write through a null stack: out of memory is an exception here.
+    if (!grown) throw std::bad_alloc();
+    if (new_size > old_size) {
       prefer_huge_pages(static_cast<char*>(grown) + old_size, new_size - old_size);
     }
     return grown;
@@ -53,9 +58,37 @@ struct StackAllocator {
   static void Free(void* p) { std::free(p); }
 };
 
+// What a budgeted reading may still spend, and why it stopped.
+class Spending {
+ public:
+  explicit Spending(const JsonBudget& budget) : budget_(budget) {}
+  bool spend() {
+    if (++spent_ > budget_.max_values) return stop(JsonFailure::TooLarge);
+    // The clock is cheap, but not free beside a token.
+    if (spent_ % kTokensPerClockCheck == 0 &&
+        std::chrono::steady_clock::now() >= budget_.deadline) {
+      return stop(JsonFailure::PastDeadline);
+    }
+    return true;
+  }
+  std::optional<JsonFailure> stopped() const { return stopped_; }
+
+ private:
+  static constexpr std::size_t kTokensPerClockCheck = 256;
+  bool stop(JsonFailure why) {
+    stopped_ = why;
+    return false;
+  }
+  JsonBudget budget_;
+  std::size_t spent_ = 0;
+  std::optional<JsonFailure> stopped_;
+};
+
 // Builds the value from the reader's events. A repeated name keeps its last value.
 class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> {
  public:
+  explicit Builder(Spending* spending = nullptr) : spending_(spending) {}
+
   bool Null() { return put(Json(nullptr)); }
   bool Bool(bool b) { return put(Json(b)); }
   // Numbers come as their text: the reader's own conversion gives wrong values for some
@@ -69,7 +102,7 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     return !holds_surrogate(s, size) && put(Json(copy_text(s, size)));
   }
   bool Key(const char* s, rapidjson::SizeType size, bool /*copy*/) {
-    if (holds_surrogate(s, size)) return false;
+    if (holds_surrogate(s, size) || !afford()) return false;
     key_.assign(s, size);
     return true;
   }
@@ -81,6 +114,9 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
   Json take() { return std::move(root_); }
 
  private:
+  // Without a budget, everything is affordable.
+  bool afford() { return !spending_ || spending_->spend(); }
+
   // Where a new value goes: the root, the end of the open array, or the open object's
   // member named by the last key.
   Json* place() {
@@ -93,11 +129,12 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     return &container[key_];
   }
   bool put(Json value) {
+    if (!afford()) return false;
     *place() = std::move(value);
     return true;
   }
   bool open(Json container) {
-    if (open_.size() >= kMaxJsonDepth) return false;
+    if (open_.size() >= kMaxJsonDepth || !afford()) return false;
     Json* slot = place();
     *slot = std::move(container);
     open_.push_back(slot);
@@ -108,14 +145,14 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     return true;
   }
 
+  Spending* spending_;
   Json root_;
   std::vector<Json*> open_;  // the containers being filled, outermost first
   std::string key_;
 };
 
-}  // namespace
-
-std::optional<Json> read_json_document(std::string_view text) {
+// True when the text is one value; `builder` then holds it.
+bool read_into(std::string_view text, Builder& builder) {
   // Iterative: the reader's own stack, not the program's, follows the nesting.
   constexpr unsigned kFlags = rapidjson::kParseValidateEncodingFlag |
                               rapidjson::kParseNumbersAsStringsFlag |
@@ -127,8 +164,24 @@ std::optional<Json> read_json_document(std::string_view text) {
   StackAllocator allocator;
   rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, StackAllocator> reader(
       &allocator, text.size() + 1);
+  return !reader.Parse<kFlags>(stream, builder).IsError();
+}
+
+}  // namespace
+
+std::optional<Json> read_json_document(std::string_view text) {
   Builder builder;
-  if (reader.Parse<kFlags>(stream, builder).IsError()) return std::nullopt;
+  if (!read_into(text, builder)) return std::nullopt;
+  return builder.take();
+}
+
+std::expected<Json, JsonFailure> read_json_document(std::string_view text,
+                                                    const JsonBudget& budget) {
+  Spending spending(budget);
+  Builder builder(&spending);
+  if (!read_into(text, builder)) {
+    return std::unexpected(spending.stopped().value_or(JsonFailure::Invalid));
+  }
   return builder.take();
 }
 

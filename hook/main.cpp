@@ -4,8 +4,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/fd_io.hpp"
@@ -14,6 +16,7 @@
 #include "hook/messages.hpp"
 #include "hook/outcome.hpp"
 #include "hook/run.hpp"
+#include "hook/signal_answer.hpp"
 #include "profile/env.hpp"
 
 namespace {
@@ -51,52 +54,70 @@ std::string read_input() {
   return input;
 }
 
-// An internal failure: blocking events hold the action, every other event stays silent.
-kestrum::Outcome guard_outcome() {
-  return g_blocking ? kestrum::config_error() : kestrum::Outcome::empty();
+// The text and a line feed, in one write where it fits, and without allocating: this
+// also ends runs that failed for want of memory.
+void write_line(int fd, std::string_view text) {
+  char small[4096];
+  if (text.size() < sizeof small) {
+    std::memcpy(small, text.data(), text.size());
+    small[text.size()] = '\n';
+    kestrum::write_all(fd, std::string_view(small, text.size() + 1));
+    return;
+  }
+  if (kestrum::write_all(fd, text)) kestrum::write_all(fd, "\n");
 }
 
 [[noreturn]] void finish(const kestrum::Outcome& outcome) {
+  if (g_blocking) kestrum::hold_signals();
   // A closed reader is not our problem.
-  if (outcome.out) kestrum::write_all(STDOUT_FILENO, *outcome.out + "\n");
-  if (outcome.err) kestrum::write_all(STDERR_FILENO, *outcome.err + "\n");
+  if (outcome.out) write_line(STDOUT_FILENO, *outcome.out);
+  if (outcome.err) write_line(STDERR_FILENO, *outcome.err);
   ::_exit(outcome.status <= 255 ? static_cast<int>(outcome.status) : 2);
+}
+
+// An internal failure: blocking events hold the action, every other event stays silent.
+// Nothing here allocates, since the failure may have been a failed allocation.
+[[noreturn]] void finish_after_failure() {
+  if (g_blocking) {
+    kestrum::hold_signals();
+    write_line(STDERR_FILENO, kestrum::kConfigErrorText);
+    ::_exit(2);
+  }
+  ::_exit(0);
 }
 
 // Reports nothing: an exception escaping a worker thread ends the run like a caught one.
 [[noreturn]] void silent_terminate() {
-  finish(guard_outcome());
+  finish_after_failure();
 }
 
-bool is_blocking_event(const std::vector<std::string>& args) {
-  if (args.empty()) return false;
-  const kestrum::EventKind* kind = kestrum::find_event(args[0]);
+bool is_blocking_event(std::string_view name) {
+  const kestrum::EventKind* kind = kestrum::find_event(name);
   return kind && kind->blocking;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // First of all, since from here on every end of a blocking event must be its answer.
+  g_blocking = argc > 1 && is_blocking_event(argv[1]);
+  std::set_terminate(silent_terminate);
+  if (g_blocking) kestrum::answer_signals_from_start();
+
   std::signal(SIGPIPE, SIG_IGN);
   reopen_closed_standard_descriptors();
-  // A caller may start us with no words at all, not even our own name.
-  std::vector<std::string> args;
-  if (argc > 1) args.assign(argv + 1, argv + argc);
-
-  if (args.size() == 1 && args[0] == "--version") {
-    kestrum::write_all(STDOUT_FILENO, std::string(kestrum::kVersionLine) + "\n");
-    return 0;
-  }
-  g_blocking = is_blocking_event(args);
-  std::set_terminate(silent_terminate);
-
-  kestrum::Outcome outcome;
   try {
+    // A caller may start us with no words at all, not even our own name.
+    std::vector<std::string> args;
+    if (argc > 1) args.assign(argv + 1, argv + argc);
+    if (args.size() == 1 && args[0] == "--version") {
+      write_line(STDOUT_FILENO, kestrum::kVersionLine);
+      return 0;
+    }
     const std::string input = read_input();
     const kestrum::Env env = kestrum::Env::from_process();
-    outcome = kestrum::run(args, input, env);
+    finish(kestrum::run(args, input, env));
   } catch (...) {
-    outcome = guard_outcome();
+    finish_after_failure();
   }
-  finish(outcome);
 }

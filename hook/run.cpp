@@ -34,11 +34,13 @@ Outcome run_event(const EventKind& kind, std::span<const std::string> options,
   const auto paths = resolve_profile_paths(options, env);
   if (!paths) return kind.blocking ? config_error() : Outcome::empty();
 
+  // From here a blocking event stopped by a signal answers as for an unreachable app,
+  // with no session known until the event is read.
+  std::optional<UnreachableOnSignal> on_signal;
+  if (kind.blocking) on_signal.emplace(std::nullopt);
   Json event = parse_event(input);
   const std::optional<std::string> session_id = event_session_id(event);
-  // From here a blocking event stopped by a signal still answers: as for an unreachable app.
-  std::optional<SignalAnswer> on_signal;
-  if (kind.blocking) on_signal.emplace(app_unreachable(kind.blocking, session_id, *paths));
+  if (kind.blocking && session_id) on_signal.emplace(paths->remote_marker(*session_id));
 
   const auto ownership = ownership::launch_ownership(env, *paths, session_id);
   if (kind.ends_session) {

@@ -1,27 +1,30 @@
 #include "hook/signal_answer.hpp"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstddef>
-#include <iterator>
+#include <string_view>
+
+#include "hook/messages.hpp"
 
 namespace kestrum {
+
 namespace {
+
+using Reply = SignalReply;
 
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-// Read by the handler only: set before the signals are armed, cleared after they are not.
-// Lock-free atomics are what a handler may read.
-std::atomic<const char*> g_out{nullptr};
-std::atomic<std::size_t> g_out_size{0};
-std::atomic<const char*> g_err{nullptr};
-std::atomic<std::size_t> g_err_size{0};
-std::atomic<int> g_status{0};
-static_assert(std::atomic<const char*>::is_always_lock_free &&
-              std::atomic<std::size_t>::is_always_lock_free &&
-              std::atomic<int>::is_always_lock_free);
+constexpr Reply kConfigErrorReply{kConfigErrorText, 2, nullptr};
+
+// The handler reads the current answer through this pointer only: lock-free atomics are
+// what a handler may read.
+std::atomic<const Reply*> g_reply{&kConfigErrorReply};
+static_assert(std::atomic<const Reply*>::is_always_lock_free);
 
 void write_fully(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -32,44 +35,86 @@ void write_fully(int fd, const char* data, std::size_t size) {
   }
 }
 
-extern "C" void answer_and_exit(int) {
-  write_fully(STDOUT_FILENO, g_out, g_out_size);
-  write_fully(STDERR_FILENO, g_err, g_err_size);
-  ::_exit(g_status);
+// As app_unreachable decides, with what a handler may call: only an absent marker lets
+// the call through.
+bool marker_absent(const char* path) {
+  struct stat st;
+  return ::lstat(path, &st) != 0 && errno == ENOENT;
 }
+
+extern "C" void answer_and_exit(int) {
+  const Reply* reply = g_reply.load();
+  if (reply->marker && marker_absent(reply->marker)) ::_exit(0);
+  write_fully(STDERR_FILENO, reply->err.data(), reply->err.size());
+  write_fully(STDERR_FILENO, "\n", 1);
+  ::_exit(reply->status);
+}
+
+sigset_t answered_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : kSignals) sigaddset(&set, sig);
+  return set;
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// A crash may come from an exhausted stack: the handler runs on a stack of its own.
+alignas(16) char g_fault_stack[64 * 1024];
+
+extern "C" void answer_fault(int) {
+  write_fully(STDERR_FILENO, kConfigErrorText.data(), kConfigErrorText.size());
+  write_fully(STDERR_FILENO, "\n", 1);
+  ::_exit(2);
+}
+
+void answer_faults() {
+  stack_t alternate{};
+  alternate.ss_sp = g_fault_stack;
+  alternate.ss_size = sizeof g_fault_stack;
+  ::sigaltstack(&alternate, nullptr);
+  struct sigaction action {};
+  action.sa_handler = answer_fault;
+  action.sa_flags = SA_ONSTACK;
+  sigfillset(&action.sa_mask);
+  for (int sig : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL}) ::sigaction(sig, &action, nullptr);
+}
+#else
+void answer_faults() {}
+#endif
 
 }  // namespace
 
-SignalAnswer::SignalAnswer(const Outcome& answer)
-    : out_(answer.out ? *answer.out + "\n" : ""), err_(answer.err ? *answer.err + "\n" : "") {
-  g_out = out_.data();
-  g_out_size = out_.size();
-  g_err = err_.data();
-  g_err_size = err_.size();
-  g_status = answer.status <= 255 ? static_cast<int>(answer.status) : 2;
-
+void answer_signals_from_start() {
   struct sigaction action {};
   action.sa_handler = answer_and_exit;
-  sigemptyset(&action.sa_mask);
   // A second signal must not interrupt the first answer half-written.
-  for (int sig : kSignals) sigaddset(&action.sa_mask, sig);
-  for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+  action.sa_mask = answered_signals();
+  for (int sig : kSignals) {
+    struct sigaction inherited {};
     // A signal the hook was started ignoring (nohup) stays ignored: it ends no wait.
-    if (::sigaction(kSignals[i], nullptr, &previous_[i]) == 0 &&
-        previous_[i].sa_handler != SIG_IGN) {
-      ::sigaction(kSignals[i], &action, nullptr);
+    if (::sigaction(sig, nullptr, &inherited) == 0 && inherited.sa_handler != SIG_IGN) {
+      ::sigaction(sig, &action, nullptr);
     }
   }
+  answer_faults();
 }
 
-SignalAnswer::~SignalAnswer() {
-  for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-    ::sigaction(kSignals[i], &previous_[i], nullptr);
-  }
-  g_out = nullptr;
-  g_err = nullptr;
-  g_out_size = 0;
-  g_err_size = 0;
+void hold_signals() {
+  const sigset_t set = answered_signals();
+  ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+UnreachableOnSignal::UnreachableOnSignal(const std::optional<std::filesystem::path>& remote_marker)
+    : marker_(remote_marker ? remote_marker->native() : std::string()),
+      // A name the system cannot look up is no absent marker (read_marker: unknown).
+      own_{kOnHoldText, 2,
+           marker_.empty() || marker_.find('\0') != std::string::npos ? nullptr : marker_.c_str()},
+      previous_(g_reply.load()) {
+  g_reply = &own_;
+}
+
+UnreachableOnSignal::~UnreachableOnSignal() {
+  g_reply = previous_;
 }
 
 }  // namespace kestrum

@@ -21,6 +21,14 @@ int replace_process(const std::filesystem::path& program, const std::vector<std:
   std::signal(SIGPIPE, SIG_DFL);
   ::execve(program.c_str(), argv.get(), envp.get());
   const int error_number = errno;
+  if (error_number == ENOEXEC) {
+    // As execvp runs it: a file of commands without a "#!" line is the shell's, told the
+    // path found (no second search).
+    const std::string shell = "/bin/sh";
+    ExecArray shell_argv;
+    shell_argv.add(shell).add(program.native()).add_all(words);
+    ::execve(shell.c_str(), shell_argv.get(), envp.get());
+  }
   std::signal(SIGPIPE, SIG_IGN);
   return error_number;
 }

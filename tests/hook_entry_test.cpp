@@ -131,5 +131,31 @@ TEST_F(HookEntryTest, HostileInputNeverCrashes) {
   }
 }
 
+// Building a value of a million small objects takes far more memory than its 8 MiB of
+// text: whatever allocation fails, a blocking event still holds the call, no crash lets it
+// through. Sanitizers reserve more address space than such a limit leaves.
+TEST_F(HookEntryTest, OutOfMemoryABlockingEventIsHeldNotCrashed) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(__linux__)
+  GTEST_SKIP() << "needs an address space limit the build can start under";
+#endif
+  std::string event = R"({"session_id":"s","tool_name":"Bash","tool_input":{"a":[)";
+  while (event.size() < 7'700'000) event += R"({"":0},)";
+  event += "0]}}";
+  for (const char* kib : {"16384", "32768", "49152"}) {
+    SCOPED_TRACE(kib);
+    const auto limited = [&](const char* mode) {
+      RunOptions options;
+      options.args = {"-c", std::string("ulimit -v ") + kib + "; exec \"$0\" " + mode,
+                      KESTRUM_HOOK_BIN};
+      options.input = event;
+      options.env = env_;
+      return run_program("/bin/sh", options);
+    };
+    expect_blocked(limited("PreToolUse"), kConfigError);
+    expect_blocked(limited("ConfigChange"), kConfigError);
+    expect_silent(limited("statusline"));
+  }
+}
+
 }  // namespace
 }  // namespace kestrum::testkit

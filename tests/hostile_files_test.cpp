@@ -147,19 +147,23 @@ TEST_F(HostileFiles, ASignalDuringTheWaitGivesTheUnreachableAnswer) {
   // A held call: the hook waits for a person's decision that never comes.
   app_.on("policy_check", Reply::result({{"decision", "hold"}, {"perm_id", "p1"}}));
   app_.on("policy_wait", Reply::silence());
+  enum class Marker { Before, None, DuringTheWait };
   struct Case {
     int signal;
-    bool remote;
+    Marker marker;
   };
-  const Case cases[] = {{SIGTERM, true}, {SIGINT, true}, {SIGHUP, true}, {SIGTERM, false}};
+  const Case cases[] = {{SIGTERM, Marker::Before},
+                        {SIGINT, Marker::Before},
+                        {SIGHUP, Marker::Before},
+                        {SIGTERM, Marker::None},
+                        {SIGTERM, Marker::DuringTheWait}};
+  const fs::path marker = layout_.remote_marker(std::string(kSession));
   std::size_t seen = 0;
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "signal " << c.signal << (c.remote ? " remote" : ""));
-    if (c.remote) {
-      write_file(layout_.remote_marker(std::string(kSession)), "");
-    } else {
-      fs::remove(layout_.remote_marker(std::string(kSession)));
-    }
+    SCOPED_TRACE(::testing::Message() << "signal " << c.signal << " marker "
+                                      << static_cast<int>(c.marker));
+    fs::remove(marker);
+    if (c.marker == Marker::Before) write_file(marker, "");
     BackgroundProcess hook_process(KESTRUM_HOOK_BIN, options({"PreToolUse"}), scratch_.path());
     hook_process.write_input(event_json());
     hook_process.close_input();
@@ -167,18 +171,37 @@ TEST_F(HostileFiles, ASignalDuringTheWaitGivesTheUnreachableAnswer) {
     seen += 3;
     ASSERT_TRUE(app_.wait_for_messages(seen, 10s))
         << Json(app_.messages()).dump() << hook_process.err();
+    // The app marks the session remote while the call is held.
+    if (c.marker == Marker::DuringTheWait) write_file(marker, "");
     hook_process.send_signal(c.signal);
     const auto r = hook_process.wait(10s);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->signal, 0);
     EXPECT_EQ(hook_process.out(), "");
-    if (c.remote) {
+    if (c.marker != Marker::None) {
       EXPECT_EQ(r->status, 2);
       EXPECT_EQ(hook_process.err(), line(kOnHoldText));
     } else {
       EXPECT_EQ(r->status, 0);
       EXPECT_EQ(hook_process.err(), "");
     }
+  }
+}
+
+// Before the event is even read, nothing is known but that the call must not run.
+TEST_F(HostileFiles, ASignalWhileTheEventIsReadHoldsTheCall) {
+  for (const char* event : {"PreToolUse", "ConfigChange"}) {
+    SCOPED_TRACE(event);
+    BackgroundProcess hook_process(KESTRUM_HOOK_BIN, options({event}), scratch_.path());
+    // More than a pipe holds: once written, the hook is reading its input.
+    hook_process.write_input(std::string(1 << 20, ' '));
+    hook_process.send_signal(SIGTERM);
+    const auto r = hook_process.wait(10s);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->signal, 0);
+    EXPECT_EQ(r->status, 2);
+    EXPECT_EQ(hook_process.out(), "");
+    EXPECT_EQ(hook_process.err(), line(kConfigErrorText));
   }
 }
 

@@ -223,15 +223,26 @@ TEST_F(Launcher, FailedExecExitsWith126) {
     std::string error;
   };
   for (const Case& c :
-       {Case{"#!/nonexistent/interpreter\n", "No such file or directory (os error 2)"},
-        // No interpreter line and no known format: not run through a shell.
-        Case{std::string("\x7f\x01\x02garbage", 10), "Exec format error (os error 8)"}}) {
+       {Case{"#!/nonexistent/interpreter\n", "No such file or directory (os error 2)"}}) {
     install_claude(c.content);
     const RunResult r = run({"claude"});
     EXPECT_EQ(r.status, 126);
     EXPECT_EQ(r.err, notice("앱이 켜져 있지 않다") +
                          "kestrum: claude 를 띄우지 못했어요: " + c.error + "\n");
   }
+}
+
+// Without a "#!" line the file is a shell's, as execvp runs it, and still in this process.
+TEST_F(Launcher, AClaudeWithoutAnInterpreterLineRunsThroughTheShell) {
+  install_claude("exec '" + std::string(KESTRUM_START_REPORTER_BIN) + "' " + recorded_dir() +
+                 " \"$0\" \"$@\"\n");
+  const RunResult r = run({"claude", "--model", "x"});
+  EXPECT_EQ(r.status, 42);
+  ASSERT_TRUE(claude_started());
+  const Started s = started();
+  EXPECT_EQ(s.argv0, (bin_ / "claude").string());
+  EXPECT_EQ(s.args, (Words{"--model", "x"}));
+  EXPECT_EQ(s.ppid, ::getpid());
 }
 
 TEST_F(Launcher, WithoutTheAppClaudeGetsTheTypedWordsAndACleanEnvironment) {

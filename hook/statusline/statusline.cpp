@@ -8,6 +8,7 @@
 #include "hook/statusline/child.hpp"
 #include "hook/statusline/limits.hpp"
 #include "hook/statusline/lock.hpp"
+#include "hook/statusline/signal_cleanup.hpp"
 #include "hook/statusline/usage_report.hpp"
 #include "profile/profile_options.hpp"
 
@@ -58,6 +59,18 @@ Started start_user_command(const std::optional<SessionPaths>& session, std::stri
   return started;
 }
 
+// The command that dies with the window dies with this process too, when a signal ends
+// it: it is guarded before a signal can come between its start and its guard.
+Started start_guarded(const std::optional<SessionPaths>& session, std::string_view input,
+                      const Env& env, std::optional<SignalCleanup>& cleanup) {
+  if (session) return start_user_command(session, input, env);
+  cleanup.emplace();
+  const HeldSignals held;
+  Started started = start_user_command(session, input, env);
+  if (started.child) cleanup->guard_group(static_cast<pid_t>(started.child->pid()));
+  return started;
+}
+
 }  // namespace
 
 std::optional<SessionPaths> resolve_session_paths(const std::vector<std::string>& args,
@@ -77,12 +90,14 @@ Outcome run(const std::vector<std::string>& args, std::string_view input, const 
   // Resolved once: both the command and the usage report need it.
   const std::optional<SessionPaths> session = resolve_session_paths(args, status, env);
 
-  Started started = start_user_command(session, input, env);
+  std::optional<SignalCleanup> cleanup;
+  Started started = start_guarded(session, input, env, cleanup);
   report_usage(session, status, env);
 
   std::optional<std::string> output;
   if (started.child) {
     output = wait_for_output(std::move(*started.child), window_end, started.kill_at_window_end);
+    if (cleanup) cleanup->guard_group(0);
   }
   if (!output && started.cache) output = read_cache(*started.cache);
   return output ? Outcome::output(std::move(*output)) : Outcome::empty();

@@ -5,6 +5,7 @@
 #include "hook/statusline/cap.hpp"
 #include "hook/statusline/child.hpp"
 #include "hook/statusline/lock.hpp"
+#include "hook/statusline/signal_cleanup.hpp"
 #include "hook/statusline/statusline.hpp"
 
 namespace kestrum::statusline {
@@ -23,11 +24,23 @@ std::optional<std::filesystem::path> option_value(const std::vector<std::string>
 
 // The user's command under the cap; nothing when it fails to start, outlives the cap or
 // prints only line ends.
-std::optional<std::string> run_capped(const std::string& command, std::string_view input) {
-  const auto cap = cap_from_environment();
+// Started with the signals held, so that no signal comes between its start and its guard.
+std::optional<ChildHandle> start_guarded(const std::string& command, std::string_view input,
+                                         SignalCleanup& cleanup) {
+  const HeldSignals held;
   auto child = spawn_with_input(Command{"/bin/sh", {"-c", command}, {}, false}, input);
+  if (child) cleanup.guard_group(static_cast<pid_t>(child->pid()));
+  return child;
+}
+
+std::optional<std::string> run_capped(const std::string& command, std::string_view input,
+                                      SignalCleanup& cleanup) {
+  const auto cap = cap_from_environment();
+  auto child = start_guarded(command, input, cleanup);
   if (!child) return std::nullopt;
-  return wait_for_output(std::move(*child), Clock::now() + cap, true);
+  auto output = wait_for_output(std::move(*child), Clock::now() + cap, true);
+  cleanup.guard_group(0);
+  return output;
 }
 
 }  // namespace
@@ -37,14 +50,17 @@ Outcome supervise(const std::vector<std::string>& args, std::string_view input, 
   const auto cache = option_value(args, "--out");
   const auto lock_path = option_value(args, "--lock");
 
+  SignalCleanup cleanup;
   std::optional<Lock> lock;
   if (lock_path) {
+    const HeldSignals held;
     auto acquired = acquire_lock(*lock_path);
     if (!acquired) return Outcome::empty();  // another supervisor is at work
     lock = std::move(*acquired);
+    if (lock) cleanup.guard_lock(*lock_path);
   }
 
-  auto output = run_capped(*env.user_statusline, input);
+  auto output = run_capped(*env.user_statusline, input, cleanup);
   if (cache && output) write_cache(*cache, *output);
   // The cache is complete and the lock gone before anything is printed.
   lock.reset();

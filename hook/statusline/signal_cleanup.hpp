@@ -1,0 +1,46 @@
+// A supervisor stopped by SIGTERM, SIGINT or SIGHUP must not leave the user's command
+// running past the cap, nor its lock holding refreshes off until it goes stale: it cleans
+// up as at the cap, then the signal takes its course. Process-wide, one at a time.
+#pragma once
+
+#include <signal.h>
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+
+namespace kestrum::statusline {
+
+class SignalCleanup {
+ public:
+  SignalCleanup();
+  // Restores the dispositions found.
+  ~SignalCleanup();
+  SignalCleanup(const SignalCleanup&) = delete;
+  SignalCleanup& operator=(const SignalCleanup&) = delete;
+
+  // The lock this process holds, released on a signal as Lock releases it.
+  void guard_lock(const std::filesystem::path& path);
+  // The command's process group, killed on a signal; 0 once it is gone.
+  void guard_group(pid_t group);
+
+ private:
+  std::string lock_path_;
+  std::string own_pid_;
+  struct sigaction previous_[3]{};
+};
+
+// Holds the three signals while alive, so that a command started meanwhile is guarded
+// before a signal can end the supervisor. Started commands clear their mask themselves.
+class HeldSignals {
+ public:
+  HeldSignals();
+  ~HeldSignals();
+  HeldSignals(const HeldSignals&) = delete;
+  HeldSignals& operator=(const HeldSignals&) = delete;
+
+ private:
+  sigset_t previous_{};
+};
+
+}  // namespace kestrum::statusline
