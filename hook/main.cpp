@@ -57,7 +57,7 @@ std::string read_input() {
 // The text and a line feed, in one write where it fits, and without allocating: this
 // also ends runs that failed for want of memory.
 void write_line(int fd, std::string_view text) {
-  char small[4096];
+  char small[512];
   if (text.size() < sizeof small) {
     std::memcpy(small, text.data(), text.size());
     small[text.size()] = '\n';
