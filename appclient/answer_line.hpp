@@ -6,8 +6,8 @@
 #include <expected>
 #include <string_view>
 
-#include "appclient/deadline.hpp"
 #include "appclient/connection.hpp"
+#include "appclient/deadline.hpp"
 #include "common/json.hpp"
 
 namespace kestrum {

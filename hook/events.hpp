@@ -15,9 +15,9 @@ namespace kestrum {
 // Rows are written with designated initializers, so every flag is named where it is set.
 // The builder and the deliverer are references: a row without them does not compile.
 struct EventKind {
-  std::string_view name;    // Claude Code's event name, the hook's first argument
-  std::string_view method;  // the app method it is delivered with
-  bool blocking = false;    // may answer with standard error and exit status 2
+  std::string_view name;          // Claude Code's event name, the hook's first argument
+  std::string_view method;        // the app method it is delivered with
+  bool blocking = false;          // may answer with standard error and exit status 2
   bool waits_for_person = false;  // its answer may take up to kUserDecisionLimit
   bool ends_session = false;      // the session's skip marker goes with it
   Json (&params)(const EventInput& input);

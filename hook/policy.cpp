@@ -43,8 +43,7 @@ Outcome permission_deny(std::string_view message) {
 }
 
 // The second phase: the app has put the call on hold until a person decides.
-Outcome await_decision(AppSession& session, const Json& hold,
-                       std::chrono::nanoseconds wait_limit) {
+Outcome await_decision(AppSession& session, const Json& hold, std::chrono::nanoseconds wait_limit) {
   const std::string* perm_id = string_member(hold, "perm_id");
   if (!perm_id) return no_decision();
   session.renew_deadline(deadline_after(wait_limit));

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 
-
 namespace kestrum {
 
 MarkerState read_marker(const std::filesystem::path& path) {

@@ -160,8 +160,8 @@ TEST_F(HostileFiles, ASignalDuringTheWaitGivesTheUnreachableAnswer) {
   const fs::path marker = layout_.remote_marker(std::string(kSession));
   std::size_t seen = 0;
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "signal " << c.signal << " marker "
-                                      << static_cast<int>(c.marker));
+    SCOPED_TRACE(::testing::Message()
+                 << "signal " << c.signal << " marker " << static_cast<int>(c.marker));
     fs::remove(marker);
     if (c.marker == Marker::Before) write_file(marker, "");
     BackgroundProcess hook_process(KESTRUM_HOOK_BIN, options({"PreToolUse"}), scratch_.path());
