@@ -1,6 +1,7 @@
 #include "hook/signal_answer.hpp"
 
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,8 +59,10 @@ sigset_t answered_signals() {
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-// A crash may come from an exhausted stack: the handler runs on a stack of its own.
-alignas(16) char g_fault_stack[64 * 1024];
+// A crash may come from an exhausted stack: the handler runs on a stack of its own. It is
+// mapped, not static: a static array this size would spread the program's other static
+// data over one more page, a fault on every run, while an untouched mapping costs none.
+constexpr std::size_t kFaultStackBytes = 64 * 1024;
 
 extern "C" void answer_fault(int) {
   write_fully(STDERR_FILENO, kConfigErrorText.data(), kConfigErrorText.size());
@@ -68,10 +71,16 @@ extern "C" void answer_fault(int) {
 }
 
 void answer_faults() {
-  stack_t alternate{};
-  alternate.ss_sp = g_fault_stack;
-  alternate.ss_size = sizeof g_fault_stack;
-  ::sigaltstack(&alternate, nullptr);
+  // Kept for the rest of the process, as the handlers that may run on it are. Without it,
+  // every crash but one of the stack itself is still answered.
+  void* stack = ::mmap(nullptr, kFaultStackBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANON,
+                       -1, 0);
+  if (stack != MAP_FAILED) {
+    stack_t alternate{};
+    alternate.ss_sp = stack;
+    alternate.ss_size = kFaultStackBytes;
+    ::sigaltstack(&alternate, nullptr);
+  }
   struct sigaction action {};
   action.sa_handler = answer_fault;
   action.sa_flags = SA_ONSTACK;
