@@ -73,8 +73,8 @@ extern "C" void answer_fault(int) {
 void answer_faults() {
   // Kept for the rest of the process, as the handlers that may run on it are. Without it,
   // every crash but one of the stack itself is still answered.
-  void* stack = ::mmap(nullptr, kFaultStackBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANON,
-                       -1, 0);
+  void* stack =
+      ::mmap(nullptr, kFaultStackBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANON, -1, 0);
   if (stack != MAP_FAILED) {
     stack_t alternate{};
     alternate.ss_sp = stack;

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <string>
+#include <vector>
 
 #include "common/json.hpp"
 #include "common/sha256.hpp"
@@ -195,12 +197,10 @@ TEST_F(HostileFiles, ASignalOrACrashWhileTheEventIsReadHoldsTheCall) {
     const char* event;
     int signal;
   };
-  const Case cases[] = {{"PreToolUse", SIGTERM},
-                        {"ConfigChange", SIGTERM},
+  std::vector<Case> cases = {{"PreToolUse", SIGTERM}, {"ConfigChange", SIGTERM}};
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-                        {"PreToolUse", SIGSEGV}
+  cases.push_back({"PreToolUse", SIGSEGV});
 #endif
-  };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.event << " signal " << c.signal);
     BackgroundProcess hook_process(KESTRUM_HOOK_BIN, options({c.event}), scratch_.path());
