@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "common/signals.hpp"
 #include "hook/messages.hpp"
 
 namespace kestrum {
@@ -17,8 +18,6 @@ namespace kestrum {
 namespace {
 
 using Reply = SignalReply;
-
-constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 constexpr Reply kConfigErrorReply{kConfigErrorText, 2, nullptr};
 
@@ -51,11 +50,13 @@ extern "C" void answer_and_exit(int) {
   ::_exit(reply->status);
 }
 
-sigset_t answered_signals() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int sig : kSignals) sigaddset(&set, sig);
-  return set;
+// One call in the common case; a signal the hook was started ignoring (nohup) is ignored
+// again at once: it ends no wait.
+void catch_unless_ignored(int sig, const struct sigaction& action) {
+  struct sigaction inherited {};
+  if (::sigaction(sig, &action, &inherited) == 0 && inherited.sa_handler == SIG_IGN) {
+    ::sigaction(sig, &inherited, nullptr);
+  }
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
@@ -85,7 +86,7 @@ void answer_faults() {
   action.sa_handler = answer_fault;
   action.sa_flags = SA_ONSTACK;
   sigfillset(&action.sa_mask);
-  for (int sig : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL}) ::sigaction(sig, &action, nullptr);
+  for (int sig : fault_signals()) ::sigaction(sig, &action, nullptr);
 }
 #else
 void answer_faults() {}
@@ -96,20 +97,15 @@ void answer_faults() {}
 void answer_signals_from_start() {
   struct sigaction action {};
   action.sa_handler = answer_and_exit;
+  const SignalList signals = ending_signals();
   // A second signal must not interrupt the first answer half-written.
-  action.sa_mask = answered_signals();
-  for (int sig : kSignals) {
-    struct sigaction inherited {};
-    // A signal the hook was started ignoring (nohup) stays ignored: it ends no wait.
-    if (::sigaction(sig, nullptr, &inherited) == 0 && inherited.sa_handler != SIG_IGN) {
-      ::sigaction(sig, &action, nullptr);
-    }
-  }
+  action.sa_mask = set_of(signals);
+  for (int sig : signals) catch_unless_ignored(sig, action);
   answer_faults();
 }
 
 void hold_signals() {
-  const sigset_t set = answered_signals();
+  const sigset_t set = set_of(ending_signals());
   ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 

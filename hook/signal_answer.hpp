@@ -1,5 +1,6 @@
 // Claude Code may give up on the hook (SIGTERM) or the user may interrupt it (SIGINT,
-// SIGHUP) at any moment, and memory may run out. For a blocking event, dying silently or
+// SIGHUP, SIGQUIT) at any moment, a resource limit may end it (SIGXCPU), and memory may
+// run out. For a blocking event, dying silently or
 // by a crash would let the call run although nobody allowed it: instead the hook answers
 // what it answers for what it knows at that moment. Everything here is process-wide.
 #pragma once
@@ -18,8 +19,8 @@ struct SignalReply {
   const char* marker;  // when set and absent in the moment: the empty answer instead
 };
 
-// At the start of a blocking event, before anything may fail: the three signals, and a
-// crash (in a build without sanitizers, whose reports those are), give the
+// At the start of a blocking event, before anything may fail: every signal that would end
+// the process, and a crash (in a build without sanitizers, whose reports those are), give the
 // configuration-error answer, as an internal failure does.
 void answer_signals_from_start();
 

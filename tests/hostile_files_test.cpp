@@ -190,14 +190,18 @@ TEST_F(HostileFiles, ASignalDuringTheWaitGivesTheUnreachableAnswer) {
   }
 }
 
-// Before the event is even read, nothing is known but that the call must not run. A crash
-// is answered the same way, outside the sanitizers, which report crashes themselves.
+// Before the event is even read, nothing is known but that the call must not run. Any
+// signal that would end the hook (not only SIGTERM), and a crash, are answered the same way,
+// outside the sanitizers, which report crashes themselves.
 TEST_F(HostileFiles, ASignalOrACrashWhileTheEventIsReadHoldsTheCall) {
   struct Case {
     const char* event;
     int signal;
   };
-  std::vector<Case> cases = {{"PreToolUse", SIGTERM}, {"ConfigChange", SIGTERM}};
+  std::vector<Case> cases = {{"PreToolUse", SIGTERM},
+                             {"ConfigChange", SIGTERM},
+                             {"PreToolUse", SIGQUIT},
+                             {"ConfigChange", SIGXCPU}};
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   cases.push_back({"PreToolUse", SIGSEGV});
 #endif

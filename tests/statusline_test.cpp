@@ -329,8 +329,10 @@ TEST_F(SupervisorTest, ASignalledRunTakesItsCommandAndLockWithIt) {
     std::vector<std::string> args;
     int signal;
   };
-  for (const Case& c : {Case{supervisor, SIGTERM}, Case{supervisor, SIGINT},
-                        Case{supervisor, SIGHUP}, Case{{"statusline"}, SIGTERM}}) {
+  // Not only the usual three: any signal that would end the process (none that dumps core).
+  for (const Case& c :
+       {Case{supervisor, SIGTERM}, Case{supervisor, SIGINT}, Case{supervisor, SIGHUP},
+        Case{supervisor, SIGUSR1}, Case{{"statusline"}, SIGTERM}, Case{{"statusline"}, SIGALRM}}) {
     SCOPED_TRACE(c.args.front() + " " + std::to_string(c.signal));
     fs::remove(scratch("pid"));
     RunOptions run;

@@ -8,12 +8,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstring>
-#include <iterator>
 
 namespace kestrum::statusline {
 namespace {
-
-constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 // Read by the handler only; lock-free atomics are what a handler may read.
 std::atomic<pid_t> g_owner{0};
@@ -51,33 +48,26 @@ extern "C" void clean_up_and_go(int sig) {
   ::raise(sig);
 }
 
-sigset_t cleanup_signals() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int sig : kSignals) sigaddset(&set, sig);
-  return set;
-}
-
 }  // namespace
 
-SignalCleanup::SignalCleanup() : own_pid_(std::to_string(::getpid())) {
+SignalCleanup::SignalCleanup() : own_pid_(std::to_string(::getpid())), signals_(ending_signals()) {
   g_owner = ::getpid();
   g_own_pid = own_pid_.c_str();
   struct sigaction action {};
   action.sa_handler = clean_up_and_go;
-  action.sa_mask = cleanup_signals();
-  for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+  action.sa_mask = set_of(signals_);
+  for (std::size_t i = 0; i < signals_.size; ++i) {
+    const int sig = signals_.numbers[i];
     // A signal the supervisor was started ignoring stays ignored.
-    if (::sigaction(kSignals[i], nullptr, &previous_[i]) == 0 &&
-        previous_[i].sa_handler != SIG_IGN) {
-      ::sigaction(kSignals[i], &action, nullptr);
+    if (::sigaction(sig, &action, &previous_[i]) == 0 && previous_[i].sa_handler == SIG_IGN) {
+      ::sigaction(sig, &previous_[i], nullptr);
     }
   }
 }
 
 SignalCleanup::~SignalCleanup() {
-  for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-    ::sigaction(kSignals[i], &previous_[i], nullptr);
+  for (std::size_t i = 0; i < signals_.size; ++i) {
+    ::sigaction(signals_.numbers[i], &previous_[i], nullptr);
   }
   g_group = 0;
   g_lock_path = nullptr;
@@ -96,7 +86,7 @@ void SignalCleanup::guard_group(pid_t group) {
 }
 
 HeldSignals::HeldSignals() {
-  const sigset_t set = cleanup_signals();
+  const sigset_t set = set_of(ending_signals());
   ::pthread_sigmask(SIG_BLOCK, &set, &previous_);
 }
 

@@ -1,6 +1,7 @@
-// A supervisor stopped by SIGTERM, SIGINT or SIGHUP must not leave the user's command
-// running past the cap, nor its lock holding refreshes off until it goes stale: it cleans
-// up as at the cap, then the signal takes its course. Process-wide, one at a time.
+// A supervisor stopped by a signal (SIGTERM, SIGINT, SIGHUP or any other that would end it)
+// must not leave the user's command running past the cap, nor its lock holding refreshes
+// off until it goes stale: it cleans up as at the cap, then the signal takes its course.
+// Process-wide, one at a time.
 #pragma once
 
 #include <signal.h>
@@ -8,6 +9,8 @@
 
 #include <filesystem>
 #include <string>
+
+#include "common/signals.hpp"
 
 namespace kestrum::statusline {
 
@@ -27,10 +30,11 @@ class SignalCleanup {
  private:
   std::string lock_path_;
   std::string own_pid_;
-  struct sigaction previous_[3]{};
+  SignalList signals_;
+  struct sigaction previous_[SignalList::kCapacity] {};
 };
 
-// Holds the three signals while alive, so that a command started meanwhile is guarded
+// Holds those signals while alive, so that a command started meanwhile is guarded
 // before a signal can end the supervisor. Started commands clear their mask themselves.
 class HeldSignals {
  public:
