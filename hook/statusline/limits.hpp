@@ -12,6 +12,11 @@ inline constexpr std::size_t kMaxOutputBytes = 65536;
 // How long the status line process waits for the user's output.
 inline constexpr std::chrono::seconds kWindow{1};
 
+// Claude Code's status document holds a few dozen values. One past this many is read no
+// further, so that building it cannot take the window or hundreds of megabytes; the refresh
+// then goes on as for any document it cannot read.
+inline constexpr std::size_t kMaxStatusValues = 64 * 1024;
+
 // The supervisor's cap on the user's command: the default and the most it may be.
 inline constexpr std::chrono::milliseconds kMaxCap{10000};
 

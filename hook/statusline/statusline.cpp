@@ -2,6 +2,7 @@
 
 #include <span>
 
+#include "common/json.hpp"
 #include "common/utf8.hpp"
 #include "hook/intake.hpp"
 #include "hook/statusline/cache.hpp"
@@ -86,7 +87,8 @@ std::optional<SessionPaths> resolve_session_paths(const std::vector<std::string>
 
 Outcome run(const std::vector<std::string>& args, std::string_view input, const Env& env) {
   const Clock::time_point window_end = Clock::now() + kWindow;
-  const Json status = parse_event(input);
+  const Json status =
+      parse_json(input, JsonBudget{kMaxStatusValues, window_end}).value_or(Json(nullptr));
   // Resolved once: both the command and the usage report need it.
   const std::optional<SessionPaths> session = resolve_session_paths(args, status, env);
 
