@@ -61,7 +61,11 @@ Outcome supervise(const std::vector<std::string>& args, std::string_view input, 
   }
 
   auto output = run_capped(*env.user_statusline, input, cleanup);
-  if (cache && output) write_cache(*cache, *output);
+  if (cache && output) {
+    // A signal waits for the write: the handler knows nothing of its temporary file.
+    const HeldSignals held;
+    write_cache(*cache, *output);
+  }
   // The cache is complete and the lock gone before anything is printed.
   lock.reset();
   return output ? Outcome::output(std::move(*output)) : Outcome::empty();
