@@ -1,8 +1,8 @@
 // Claude Code may give up on the hook (SIGTERM) or the user may interrupt it (SIGINT,
 // SIGHUP, SIGQUIT) at any moment, a resource limit may end it (SIGXCPU), and memory may
-// run out. For a blocking event, dying silently or
-// by a crash would let the call run although nobody allowed it: instead the hook answers
-// what it answers for what it knows at that moment. Everything here is process-wide.
+// run out. For a blocking event, dying silently or by a crash would let the call run
+// although nobody allowed it: instead the hook answers what it answers for what it knows
+// at that moment. Everything here is process-wide.
 #pragma once
 
 #include <filesystem>
@@ -20,8 +20,8 @@ struct SignalReply {
 };
 
 // At the start of a blocking event, before anything may fail: every signal that would end
-// the process, and a crash (in a build without sanitizers, whose reports those are), give the
-// configuration-error answer, as an internal failure does.
+// the process, and a crash (in a build without sanitizers, whose reports those are), give
+// the configuration-error answer, as an internal failure does.
 void answer_signals_from_start();
 
 // Once the answer is decided: a signal then waits for the exit, which ends it.
