@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <cstddef>
+#include <initializer_list>
 
 namespace kestrum {
 
@@ -15,6 +16,12 @@ struct SignalList {
   int numbers[kCapacity];
   std::size_t size = 0;
 
+  SignalList(std::initializer_list<int> signals) {
+    for (int sig : signals) add(sig);
+  }
+  void add(int sig) {
+    if (size < kCapacity) numbers[size++] = sig;
+  }
   const int* begin() const { return numbers; }
   const int* end() const { return numbers + size; }
 };
