@@ -13,6 +13,7 @@
 
 #include "appclient/connection.hpp"
 #include "common/local_socket.hpp"
+#include "common/signal_wait.hpp"
 
 namespace kestrum {
 namespace {
@@ -36,6 +37,8 @@ bool is_timeout(int error) {
 std::expected<UniqueFd, RpcError> connect_with_timeout(const std::filesystem::path& socket_path,
                                                        std::chrono::nanoseconds limit) {
   const Clock::time_point deadline = deadline_after(limit);
+  // Once a held signal has ended a wait, nothing new is begun (common/signal_wait.hpp).
+  if (signal_noticed()) return std::unexpected(RpcError::Timeout);
   const auto address = local_address(socket_path);
   if (!address) return std::unexpected(RpcError::Connect);
   UniqueFd socket = open_local_socket();

@@ -6,6 +6,7 @@
 #include "appclient/answer_line.hpp"
 #include "appclient/connection.hpp"
 #include "common/local_socket.hpp"
+#include "common/signal_wait.hpp"
 #include "common/utf8.hpp"
 
 namespace kestrum {
@@ -15,22 +16,35 @@ bool would_block(int error) {
   return error == EAGAIN || error == EWOULDBLOCK;
 }
 
+// A wait for the socket, by the deadline; a held signal ends it as a deadline would
+// (common/signal_wait.hpp).
+std::expected<void, RpcError> wait_for(int fd, bool for_writing, Clock::time_point deadline) {
+  switch (wait_until_ready(fd, for_writing, deadline)) {
+    case Readiness::Ready:
+    case Readiness::AtEnd:
+      return {};
+    case Readiness::Signalled:
+    case Readiness::TimedOut:
+      return std::unexpected(RpcError::Timeout);
+    case Readiness::Failed:
+      break;
+  }
+  return std::unexpected(RpcError::Io);
+}
+
+// Sends what fits at once and waits only for room, so that a small message costs one call
+// and a slowly reading app cannot stretch the deadline.
 std::expected<void, RpcError> send_all(AppConnection& connection, std::string_view bytes,
                                        Clock::time_point deadline) {
   while (!bytes.empty()) {
-    // Renewed before every send, so that a slowly reading app cannot stretch the deadline.
-    const auto left = time_left(deadline);
-    if (!left) return std::unexpected(RpcError::Timeout);
-    if (!set_socket_timeout(connection.write_fd(), SO_SNDTIMEO, *left)) {
-      return std::unexpected(RpcError::Io);
+    const ssize_t sent = send_without_waiting(connection.write_fd(), bytes.data(), bytes.size());
+    if (sent > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(sent));
+      continue;
     }
-    const ssize_t sent = send_no_sigpipe(connection.write_fd(), bytes.data(), bytes.size());
-    if (sent < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(would_block(errno) ? RpcError::Timeout : RpcError::Io);
-    }
-    if (sent == 0) return std::unexpected(RpcError::Io);
-    bytes.remove_prefix(static_cast<std::size_t>(sent));
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent == 0 || !would_block(errno)) return std::unexpected(RpcError::Io);
+    if (auto room = wait_for(connection.write_fd(), true, deadline); !room) return room;
   }
   return {};
 }
@@ -49,18 +63,16 @@ std::expected<std::size_t, RpcError> AppConnection::fill(Clock::time_point deadl
   if (buffer_.empty()) buffer_.resize(kBufferBytes);
   start_ = end_ = 0;
   for (;;) {
-    const auto left = time_left(deadline);
-    if (!left) return std::unexpected(RpcError::Timeout);
-    if (!set_socket_timeout(read_.get(), SO_RCVTIMEO, *left)) {
-      return std::unexpected(RpcError::Io);
+    if (auto ready = wait_for(read_.get(), false, deadline); !ready) {
+      return std::unexpected(ready.error());
     }
-    const ssize_t got = ::recv(read_.get(), buffer_.data(), buffer_.size(), 0);
+    const ssize_t got = ::recv(read_.get(), buffer_.data(), buffer_.size(), MSG_DONTWAIT);
     if (got >= 0) {
       end_ = static_cast<std::size_t>(got);
       return end_;
     }
-    if (errno == EINTR) continue;
-    return std::unexpected(would_block(errno) ? RpcError::Timeout : RpcError::Io);
+    if (errno == EINTR || would_block(errno)) continue;
+    return std::unexpected(RpcError::Io);
   }
 }
 

@@ -27,7 +27,7 @@ struct RegularFile {
 
 RegularFile open_regular(const std::filesystem::path& path, int flags) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | flags));
-  struct stat st {};
+  struct stat st{};
   if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
   return {std::move(fd), static_cast<std::size_t>(st.st_size)};
 }
@@ -60,22 +60,28 @@ bool write_all(int fd, std::string_view bytes) {
   return true;
 }
 
-bool read_up_to(int fd, std::size_t limit, std::string& out) {
-  while (out.size() < limit) {
-    const std::size_t used = out.size();
-    // Into the room already there; past it, double what came.
-    const std::size_t room = out.capacity() - used;
-    const std::size_t want = std::min(limit - used, room > 0 ? room : std::max(kFirstChunk, used));
+ssize_t read_some(int fd, std::size_t limit, std::string& out) {
+  const std::size_t used = out.size();
+  if (used >= limit) return 0;
+  const std::size_t room = out.capacity() - used;
+  const std::size_t want = std::min(limit - used, room > 0 ? room : std::max(kFirstChunk, used));
+  for (;;) {
     ssize_t got = 0;
     out.resize_and_overwrite(used + want, [&](char* data, std::size_t) {
       got = ::read(fd, data + used, want);
       return used + (got > 0 ? static_cast<std::size_t>(got) : 0);
     });
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) break;
+    return got;
   }
-  return true;
+}
+
+bool read_up_to(int fd, std::size_t limit, std::string& out) {
+  for (;;) {
+    const ssize_t got = read_some(fd, limit, out);
+    if (got < 0) return false;
+    if (got == 0) return true;
+  }
 }
 
 UniqueFd open_regular_for_reading(const std::filesystem::path& path) {
@@ -85,7 +91,7 @@ UniqueFd open_regular_for_reading(const std::filesystem::path& path) {
 UniqueFd open_regular_for_writing(const std::filesystem::path& path, mode_t mode) {
   // No O_TRUNC: nothing may be truncated before the checks.
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | kUntrustedFlags, mode));
-  struct stat st {};
+  struct stat st{};
   if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
     return UniqueFd();
   }

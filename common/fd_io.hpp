@@ -21,6 +21,11 @@ bool write_all(int fd, std::string_view bytes);
 // false on a read error (what came before it stays in `out`).
 bool read_up_to(int fd, std::size_t limit, std::string& out);
 
+// One read (an interrupted one is repeated) appended to `out`, which holds at most `limit`
+// bytes in all: into the room already there, or past it doubling what came. The bytes read,
+// 0 at the end (or with `out` full), -1 on a read error.
+ssize_t read_some(int fd, std::size_t limit, std::string& out);
+
 // Opens a path without trusting what sits there: a final symbolic link is not followed,
 // a FIFO or device neither blocks the open nor is accepted, only a regular file is.
 UniqueFd open_regular_for_reading(const std::filesystem::path& path);

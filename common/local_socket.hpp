@@ -19,4 +19,7 @@ UniqueFd accept_local(int listener);
 // send(2) that reports a closed peer as EPIPE instead of raising SIGPIPE.
 ssize_t send_no_sigpipe(int fd, const char* bytes, std::size_t size);
 
+// The same, but it never waits for room: what fits now is sent, and with none, EAGAIN.
+ssize_t send_without_waiting(int fd, const char* bytes, std::size_t size);
+
 }  // namespace kestrum

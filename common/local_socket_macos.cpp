@@ -39,4 +39,8 @@ ssize_t send_no_sigpipe(int fd, const char* bytes, std::size_t size) {
   return ::send(fd, bytes, size, 0);
 }
 
+ssize_t send_without_waiting(int fd, const char* bytes, std::size_t size) {
+  return ::send(fd, bytes, size, MSG_DONTWAIT);
+}
+
 }  // namespace kestrum

@@ -8,7 +8,7 @@ namespace kestrum {
 // signals.
 SignalList ending_signals() {
   return {SIGHUP,  SIGINT,  SIGQUIT, SIGUSR1,   SIGUSR2, SIGALRM,
-          SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF};
+          SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF};
 }
 
 SignalList fault_signals() {

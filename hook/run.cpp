@@ -8,7 +8,6 @@
 #include "hook/intake.hpp"
 #include "hook/ownership/ownership.hpp"
 #include "hook/ownership/skip_marker.hpp"
-#include "hook/signal_answer.hpp"
 #include "hook/statusline/statusline.hpp"
 #include "profile/profile_options.hpp"
 
@@ -34,13 +33,8 @@ Outcome run_event(const EventKind& kind, std::span<const std::string> options,
   const auto paths = resolve_profile_paths(options, env);
   if (!paths) return kind.blocking ? config_error() : Outcome::empty();
 
-  // From here a blocking event stopped by a signal answers as for an unreachable app,
-  // with no session known until the event is read.
-  std::optional<UnreachableOnSignal> on_signal;
-  if (kind.blocking) on_signal.emplace(std::nullopt);
   Json event = parse_event(input);
   const std::optional<std::string> session_id = event_session_id(event);
-  if (kind.blocking && session_id) on_signal.emplace(paths->remote_marker(*session_id));
 
   const auto ownership = ownership::launch_ownership(env, *paths, session_id);
   if (kind.ends_session) {
@@ -59,7 +53,8 @@ Outcome run_event(const EventKind& kind, std::span<const std::string> options,
   if (Decided decided = kind.deliver(app_request(kind, *paths, *identity, params, env))) {
     return std::move(*decided);
   }
-  // Read again: the app may have marked the session remote during a long wait.
+  // Also where a held signal ended a wait (signal_answer.hpp). The marker is read now: the
+  // app may have marked the session remote during a long wait.
   return app_unreachable(kind.blocking, session_id, *paths);
 }
 

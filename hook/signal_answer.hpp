@@ -1,46 +1,35 @@
-// Claude Code may give up on the hook (SIGTERM) or the user may interrupt it (SIGINT,
-// SIGHUP, SIGQUIT) at any moment, a resource limit may end it (SIGXCPU), and memory may
-// run out. For a blocking event, dying silently or by a crash would let the call run
-// although nobody allowed it: instead the hook answers what it answers for what it knows
-// at that moment. Everything here is process-wide.
+// What a blocking event (PreToolUse, ConfigChange) answers when a signal comes, moment by
+// moment, and the one place that gives each answer:
+//
+// | moment                        | answer                            | given by                 |
+// |-------------------------------|-----------------------------------|--------------------------|
+// | reading the event (no profile | the configuration error, exit 2   | main.cpp `read_input`,   |
+// | known yet)                    |                                   | `finish_after_failure`   |
+// | asking the app: the ownership | the unreachable-app fallback:     | run.cpp `run_event`,     |
+// | probe, connect, greeting,     | held for a remote session or      | fallback.cpp             |
+// | request                       | none, else nothing                | `app_unreachable`        |
+// | a hold the app started        | deny, with the no-decision text   | policy.cpp               |
+// | ("policy_wait")               |                                   | `await_decision`         |
+// | writing the decided answer    | its exit status, no further byte  | main.cpp `finish`        |
+// | a crash, at any moment        | the configuration error, exit 2   | here, `answer_faults`    |
+//
+// Why: Claude Code may give up on the hook (SIGTERM), the user may interrupt it (SIGINT,
+// SIGHUP, SIGQUIT), a resource limit may end it (SIGXCPU), and it may crash. Dying silently
+// would let the call run although nobody allowed it, so the hook answers for what it knows.
+//
+// How: the signals that would end the hook are held from the first instruction of main() and
+// noticed where the hook waits (common/signal_wait.hpp); the wait that notices one ends as a
+// failed wait, and the code around it answers as it answers any failure there. A signal that
+// comes while the hook computes is answered by the next of these moments it reaches. From the
+// moment the answer is decided no signal changes it. Events that do not block hold nothing: a
+// signal ends them as it would any program, which is their empty answer.
 #pragma once
-
-#include <filesystem>
-#include <optional>
-#include <string>
-#include <string_view>
 
 namespace kestrum {
 
-// What a signal is answered with; published whole, never changed while published.
-struct SignalReply {
-  std::string_view err;  // written with a line feed to standard error
-  int status;
-  const char* marker;  // when set and absent in the moment: the empty answer instead
-};
-
-// At the start of a blocking event, before anything may fail: every signal that would end
-// the process, and a crash (in a build without sanitizers, whose reports those are), give
-// the configuration-error answer, as an internal failure does.
+// At the start of a blocking event, before anything may fail: the ending signals held, and
+// a crash answered with the configuration error (outside the sanitizer builds, whose reports
+// those are).
 void answer_signals_from_start();
-
-// Once the answer is decided: a signal then waits for the exit, which ends it.
-void hold_signals();
-
-// While alive, a signal gets the answer for an unreachable app, the session's remote
-// marker looked at in that moment (so a session marked during a long wait is held):
-// with no marker path (no session known yet) on hold. Afterwards, the answer before it.
-class UnreachableOnSignal {
- public:
-  explicit UnreachableOnSignal(const std::optional<std::filesystem::path>& remote_marker);
-  ~UnreachableOnSignal();
-  UnreachableOnSignal(const UnreachableOnSignal&) = delete;
-  UnreachableOnSignal& operator=(const UnreachableOnSignal&) = delete;
-
- private:
-  std::string marker_;
-  SignalReply own_;
-  const SignalReply* previous_;
-};
 
 }  // namespace kestrum

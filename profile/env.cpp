@@ -31,7 +31,10 @@ Env Env::from_process() {
   env.desktop_pid = &kestrum::desktop_pid;
   env.parent_pid = static_cast<std::uint32_t>(::getppid());
   env.user_statusline = utf8_variable("KESTRUM_USER_STATUSLINE");
-  if (auto exe = proc::current_exe()) env.current_exe = std::filesystem::path(std::move(*exe));
+  env.current_exe = []() -> std::optional<std::filesystem::path> {
+    if (auto exe = proc::current_exe()) return std::filesystem::path(std::move(*exe));
+    return std::nullopt;
+  };
   return env;
 }
 

@@ -19,7 +19,9 @@ struct Env {
   std::optional<std::string> launch_token;       // KESTRUM_LAUNCH_TOKEN: UTF-8, not empty
   std::optional<std::filesystem::path> socket;   // KESTRUM_SOCKET: any bytes, not empty
   std::optional<std::string> user_statusline;    // KESTRUM_USER_STATUSLINE: UTF-8, not empty
-  std::optional<std::filesystem::path> current_exe;
+  // The running program's path, looked up when asked: only the status line needs it, and
+  // the lookup is a system call every other run would pay for.
+  std::function<std::optional<std::filesystem::path>()> current_exe;
   std::chrono::nanoseconds request_timeout = std::chrono::seconds(2);
   // Replaceable where an Env is built by other means (tests).
   std::function<std::optional<std::uint32_t>()> desktop_pid;

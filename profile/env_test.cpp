@@ -34,8 +34,9 @@ TEST_F(EnvTest, StoresValuesExactlyAsFound) {
   EXPECT_EQ(env.request_timeout, std::chrono::seconds(2));
   EXPECT_FALSE(env.dev);
   EXPECT_EQ(env.parent_pid, static_cast<std::uint32_t>(::getppid()));
-  ASSERT_TRUE(env.current_exe.has_value());
-  EXPECT_EQ(env.current_exe->filename(), "kestrum_profile_test");
+  const auto exe = env.current_exe();
+  ASSERT_TRUE(exe.has_value());
+  EXPECT_EQ(exe->filename(), "kestrum_profile_test");
   ASSERT_TRUE(env.desktop_pid);
   EXPECT_EQ(env.desktop_pid(), std::nullopt);
 }

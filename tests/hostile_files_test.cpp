@@ -8,8 +8,10 @@
 
 #include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "common/fd_io.hpp"
 #include "common/json.hpp"
 #include "common/sha256.hpp"
 #include "hook/messages.hpp"
@@ -18,6 +20,7 @@
 #include "testing/process/background.hpp"
 #include "testing/process/process.hpp"
 #include "testing/process/temp_dir.hpp"
+#include "testing/process/waits.hpp"
 
 namespace kestrum::testkit {
 namespace {
@@ -145,47 +148,115 @@ TEST_F(HostileFiles, StartedWithoutEvenItsOwnNameItActsAsWithNoWords) {
   EXPECT_EQ(read_file(out), "");
 }
 
-TEST_F(HostileFiles, ASignalDuringTheWaitGivesTheUnreachableAnswer) {
-  // A held call: the hook waits for a person's decision that never comes.
-  app_.on("policy_check", Reply::result({{"decision", "hold"}, {"perm_id", "p1"}}));
-  app_.on("policy_wait", Reply::silence());
+std::string no_decision_deny() {
+  return line(dump_compact(Json{{"hookSpecificOutput",
+                                 {{"hookEventName", "PreToolUse"},
+                                  {"permissionDecision", "deny"},
+                                  {"permissionDecisionReason", std::string(kNoDecisionText)}}}}));
+}
+
+// A signal while the app is asked answers as for an unreachable app, the remote marker read
+// in that moment; once the app has put the call on hold for a person, it denies, as every
+// other end of that wait without a decision does.
+TEST_F(HostileFiles, ASignalWhileTheAppIsAskedGivesTheAnswerOfThatMoment) {
+  enum class Moment { Asking, Holding };
   enum class Marker { Before, None, DuringTheWait };
   struct Case {
     int signal;
+    Moment moment;
     Marker marker;
   };
-  const Case cases[] = {{SIGTERM, Marker::Before},
-                        {SIGINT, Marker::Before},
-                        {SIGHUP, Marker::Before},
-                        {SIGTERM, Marker::None},
-                        {SIGTERM, Marker::DuringTheWait}};
+  const Case cases[] = {{SIGTERM, Moment::Asking, Marker::Before},
+                        {SIGINT, Moment::Asking, Marker::None},
+                        {SIGHUP, Moment::Asking, Marker::DuringTheWait},
+                        {SIGTERM, Moment::Holding, Marker::Before},
+                        {SIGQUIT, Moment::Holding, Marker::None}};
   const fs::path marker = layout_.remote_marker(std::string(kSession));
   std::size_t seen = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message()
-                 << "signal " << c.signal << " marker " << static_cast<int>(c.marker));
+                 << "signal " << c.signal << " moment " << static_cast<int>(c.moment) << " marker "
+                 << static_cast<int>(c.marker));
+    if (c.moment == Moment::Asking) {
+      app_.on("policy_check", Reply::silence());
+    } else {
+      app_.on("policy_check", Reply::result({{"decision", "hold"}, {"perm_id", "p1"}}));
+      app_.on("policy_wait", Reply::silence());
+    }
     fs::remove(marker);
     if (c.marker == Marker::Before) write_file(marker, "");
     BackgroundProcess hook_process(KESTRUM_HOOK_BIN, options({"PreToolUse"}), scratch_.path());
     hook_process.write_input(event_json());
     hook_process.close_input();
-    // The greeting, the check and the wait have arrived: the hook is waiting.
-    seen += 3;
+    // The greeting and the check (and the wait) have arrived: the hook is waiting.
+    seen += c.moment == Moment::Asking ? 2 : 3;
     ASSERT_TRUE(app_.wait_for_messages(seen, 10s))
         << Json(app_.messages()).dump() << hook_process.err();
-    // The app marks the session remote while the call is held.
     if (c.marker == Marker::DuringTheWait) write_file(marker, "");
     hook_process.send_signal(c.signal);
     const auto r = hook_process.wait(10s);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->signal, 0);
-    EXPECT_EQ(hook_process.out(), "");
-    if (c.marker != Marker::None) {
+    if (c.moment == Moment::Holding) {
+      EXPECT_EQ(r->status, 0);
+      EXPECT_EQ(hook_process.out(), no_decision_deny());
+      EXPECT_EQ(hook_process.err(), "");
+    } else if (c.marker != Marker::None) {
       EXPECT_EQ(r->status, 2);
+      EXPECT_EQ(hook_process.out(), "");
       EXPECT_EQ(hook_process.err(), line(kOnHoldText));
     } else {
       EXPECT_EQ(r->status, 0);
+      EXPECT_EQ(hook_process.out(), "");
       EXPECT_EQ(hook_process.err(), "");
+    }
+  }
+}
+
+// The hook's standard output is the caller's: an answer larger than a pipe holds is written
+// whole to a reader that is slow, even through a descriptor inherited non-blocking; and a
+// reader that takes nothing cannot keep the hook from ending on a signal, with the status
+// it decided.
+TEST_F(HostileFiles, TheAnswerIsWrittenWholeAndItsWriteEndsOnASignal) {
+  const std::string reason(200 * 1024, 'r');
+  app_.on("policy_check", Reply::result({{"decision", "deny"}, {"reason", reason}}));
+  for (const bool reader_reads : {true, false}) {
+    SCOPED_TRACE(reader_reads ? "slow reader, non-blocking output" : "reader that never reads");
+    TestPipe out = make_test_pipe();
+    if (reader_reads) {
+      ASSERT_EQ(::fcntl(out.write.get(), F_SETFL, ::fcntl(out.write.get(), F_GETFL) | O_NONBLOCK),
+                0);
+    }
+    RunOptions run = options({"PreToolUse"});
+    ExecImage image(KESTRUM_HOOK_BIN, run);
+    const fs::path input = scratch_.path() / "event";
+    write_file(input, event_json());
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      const int in = ::open(input.c_str(), O_RDONLY);
+      if (in < 0 || ::dup2(in, 0) < 0 || ::dup2(out.write.get(), 1) < 0) ::_exit(120);
+      ::execve(image.argv.get()[0], image.argv.get(), image.envp.get());
+      ::_exit(121);
+    }
+    out.write.reset();
+    std::this_thread::sleep_for(500ms);
+    if (!reader_reads) ::kill(pid, SIGTERM);
+    std::string answer;
+    if (reader_reads) read_up_to(out.read.get(), 1 << 20, answer);
+    int status = 0;
+    const bool ended = eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
+    if (!ended) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(ended);
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    if (reader_reads) {
+      ASSERT_FALSE(answer.empty());
+      EXPECT_EQ(answer.back(), '\n');
+      EXPECT_TRUE(Json::accept(answer)) << answer.size() << " bytes";
     }
   }
 }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <thread>
 
+#include "common/fd_io.hpp"
 #include "common/sha256.hpp"
 #include "testing/app_double/fake_app.hpp"
 #include "testing/process/app_layout.hpp"
@@ -40,7 +42,7 @@ pid_t pid_in(const fs::path& file) {
 }
 
 unsigned mode_of(const fs::path& path) {
-  struct stat status {};
+  struct stat status{};
   return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
 
@@ -294,6 +296,44 @@ TEST_F(SupervisorTest, CachesPrintsAndReleases) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(read_file(cache()), "out");
   EXPECT_EQ(profile_files(), std::vector<std::string>{cache().filename()});
+}
+
+// What the supervisor inherits does not cost the output: under a file-size limit its writes
+// fail as on a full disk, and a SIGCHLD set to be ignored still lets it wait for its command.
+TEST_F(SupervisorTest, InheritedLimitsAndDispositionsDoNotCostTheOutput) {
+  using Inherit = void (*)();
+  const Inherit no_file_size = [] {
+    const rlimit none{0, 0};
+    ::setrlimit(RLIMIT_FSIZE, &none);
+  };
+  const Inherit children_ignored = [] { ::signal(SIGCHLD, SIG_IGN); };
+  RunOptions run;
+  run.args = {"statusline-user"};
+  for (const std::string& word : files()) run.args.push_back(word);
+  run.env = env_;
+  run.env["KESTRUM_USER_STATUSLINE"] = "echo out";
+  const ExecImage image(KESTRUM_HOOK_BIN, run);
+  for (const Inherit inherit : {no_file_size, children_ignored}) {
+    TestPipe out = make_test_pipe();
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      const int in = ::open("/dev/null", O_RDONLY);
+      if (in < 0 || ::dup2(in, 0) < 0 || ::dup2(out.write.get(), 1) < 0) ::_exit(120);
+      inherit();
+      ::execve(image.argv.get()[0], image.argv.get(), image.envp.get());
+      ::_exit(121);
+    }
+    out.write.reset();
+    std::string printed;
+    read_up_to(out.read.get(), 4096, printed);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(printed, "out\n");
+    EXPECT_FALSE(fs::exists(lock()));
+  }
+  EXPECT_EQ(read_file(cache()), "out");
 }
 
 TEST_F(SupervisorTest, ACommandOutlivingTheCapIsKilledWithItsGroup) {

@@ -27,11 +27,15 @@ Creation create_lock_file(const std::filesystem::path& path) {
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
                      S_IRUSR | S_IWUSR));
   if (!fd) return errno == EEXIST ? Creation::Exists : Creation::Failed;
-  // Exactly 0600 whatever the umask; the lock is held even when its content cannot be
-  // written.
+  // Exactly 0600 whatever the umask.
   ::fchmod(fd.get(), S_IRUSR | S_IWUSR);
-  const std::string pid = own_pid_text();
-  [[maybe_unused]] const ssize_t written = ::write(fd.get(), pid.data(), pid.size());
+  // A lock without our id could never be released by us, and would hold every refresh off
+  // until it went stale (a full disk, a file-size limit): it goes at once, and the run goes
+  // unlocked, as after any other failure to make the lock.
+  if (!write_all(fd.get(), own_pid_text())) {
+    ::unlink(path.c_str());
+    return Creation::Failed;
+  }
   return Creation::Created;
 }
 
@@ -94,7 +98,7 @@ bool is_fresh(std::timespec modified, std::timespec now) {
 }
 
 bool lock_is_fresh(const std::filesystem::path& path) {
-  struct stat status {};
+  struct stat status{};
   if (::stat(path.c_str(), &status) != 0) return false;
   std::timespec now{};
   if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return false;

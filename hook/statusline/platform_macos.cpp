@@ -55,6 +55,7 @@ class SpawnSetup {
     sigset_t default_signals;
     sigemptyset(&default_signals);
     sigaddset(&default_signals, SIGPIPE);
+    sigaddset(&default_signals, SIGXFSZ);
     sigset_t no_signals;
     sigemptyset(&no_signals);
     // Every descriptor not named by a file action is closed in the child.

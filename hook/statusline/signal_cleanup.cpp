@@ -53,16 +53,7 @@ extern "C" void clean_up_and_go(int sig) {
 SignalCleanup::SignalCleanup() : own_pid_(std::to_string(::getpid())), signals_(ending_signals()) {
   g_owner = ::getpid();
   g_own_pid = own_pid_.c_str();
-  struct sigaction action {};
-  action.sa_handler = clean_up_and_go;
-  action.sa_mask = set_of(signals_);
-  for (std::size_t i = 0; i < signals_.size; ++i) {
-    const int sig = signals_.numbers[i];
-    // A signal the supervisor was started ignoring stays ignored.
-    if (::sigaction(sig, &action, &previous_[i]) == 0 && previous_[i].sa_handler == SIG_IGN) {
-      ::sigaction(sig, &previous_[i], nullptr);
-    }
-  }
+  install_handler(signals_, clean_up_and_go, 0, previous_);
 }
 
 SignalCleanup::~SignalCleanup() {

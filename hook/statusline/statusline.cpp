@@ -3,6 +3,7 @@
 #include <span>
 
 #include "common/json.hpp"
+#include "common/signals.hpp"
 #include "common/utf8.hpp"
 #include "hook/intake.hpp"
 #include "hook/statusline/cache.hpp"
@@ -17,14 +18,13 @@ namespace kestrum::statusline {
 namespace {
 
 bool has_user_command(const Env& env) {
-  return env.user_statusline && !trim_unicode_whitespace(*env.user_statusline).empty() &&
-         env.current_exe;
+  return env.user_statusline && !trim_unicode_whitespace(*env.user_statusline).empty();
 }
 
-Command supervisor_command(const Env& env, const std::filesystem::path& cache,
-                           const std::filesystem::path& lock) {
+Command supervisor_command(const Env& env, const std::filesystem::path& exe,
+                           const std::filesystem::path& cache, const std::filesystem::path& lock) {
   Command command;
-  command.program = env.current_exe->native();
+  command.program = exe.native();
   command.args = {"statusline-user", "--out", cache, "--lock", lock};
   command.env_changes = {{"KESTRUM_USER_STATUSLINE", *env.user_statusline}};
   command.background = true;  // it finishes and fills the cache after this process is gone
@@ -51,7 +51,10 @@ Started start_user_command(const std::optional<SessionPaths>& session, std::stri
     const auto lock = session->paths.statusline_lock(session->session_id);
     // A supervisor is at work or has just finished: the cache answers.
     if (lock_is_fresh(lock)) return started;
-    command = supervisor_command(env, *started.cache, lock);
+    // The supervisor is this program again.
+    const auto exe = env.current_exe ? env.current_exe() : std::nullopt;
+    if (!exe) return started;
+    command = supervisor_command(env, *exe, *started.cache, lock);
   } else {
     command = direct_command(env);
     started.kill_at_window_end = true;
@@ -87,6 +90,7 @@ std::optional<SessionPaths> resolve_session_paths(const std::vector<std::string>
 
 Outcome run(const std::vector<std::string>& args, std::string_view input, const Env& env) {
   const Clock::time_point window_end = Clock::now() + kWindow;
+  wait_for_children_normally();
   const Json status =
       parse_json(input, JsonBudget{kMaxStatusValues, window_end}).value_or(Json(nullptr));
   // Resolved once: both the command and the usage report need it.

@@ -1,6 +1,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "common/signals.hpp"
 #include "hook/statusline/cache.hpp"
 #include "hook/statusline/cap.hpp"
 #include "hook/statusline/child.hpp"
@@ -47,6 +48,7 @@ std::optional<std::string> run_capped(const std::string& command, std::string_vi
 
 Outcome supervise(const std::vector<std::string>& args, std::string_view input, const Env& env) {
   if (!env.user_statusline) return Outcome::empty();
+  wait_for_children_normally();
   const auto cache = option_value(args, "--out");
   const auto lock_path = option_value(args, "--lock");
 
