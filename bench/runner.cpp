@@ -427,7 +427,7 @@ bool run_round(Case& c, const fs::path& out, bool check) {
     c.order.resize(sides.size());
     std::iota(c.order.begin(), c.order.end(), 0);
   } else {
-    std::ranges::next_permutation(c.order);  // after the last order, the first again
+    std::next_permutation(c.order.begin(), c.order.end());  // after the last order, the first again
   }
   return std::ranges::all_of(
       c.order, [&](std::size_t i) { return run_side(*sides[i], c.input, out, check); });
