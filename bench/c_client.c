@@ -158,7 +158,7 @@ int main(void) {
   put_text(&path, run);
   put_text(&path, "token");
   char token[256];
-  const int token_fd = open(address.sun_path, O_RDONLY | O_CLOEXEC);
+  const int token_fd = open(address.sun_path, O_RDONLY);
   if (token_fd < 0) return 0;
   size_t token_size = read_some(token_fd, token, sizeof token - 1, 1);
   token[token_size] = 0;
@@ -167,7 +167,7 @@ int main(void) {
   path.size -= strlen("token");
   put_text(&path, "sock");
   address.sun_path[path.size] = 0;
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
   if (fd < 0 || connect(fd, (struct sockaddr*)&address, sizeof address) != 0) return 0;
 
   struct text out = {message, 0, sizeof message};
