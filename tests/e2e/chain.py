@@ -26,6 +26,8 @@ with open(os.path.join(HERE, "claude-code-version"), encoding="utf-8") as pin:
     VERSION_SEEN = os.environ.get("KESTRUM_CLAUDE_CODE_VERSION") or pin.read().strip()
 # A UTF-8 locale each system has: macOS has no C.UTF-8, Debian no en_US.UTF-8 unless generated.
 LOCALE = "en_US.UTF-8" if sys.platform == "darwin" else "C.UTF-8"
+# Found on the caller's PATH: the sessions' own PATH lacks Homebrew's /opt/homebrew/bin.
+TMUX = shutil.which("tmux") or "tmux"
 API_KEY = "sk-e2e-offline-" + "0123456789abcdefghij"
 BRANCH = "e2e-branch"
 CONTEXT = "This repository's notes live in notes.txt."
@@ -305,7 +307,7 @@ class Chain:
         return None
 
     def tmux(self, *words, check=True):
-        return subprocess.run(["tmux", "-S", self.tmux_socket, *words], check=check,
+        return subprocess.run([TMUX, "-S", self.tmux_socket, *words], check=check,
                               capture_output=True, text=True, env=self.env())
 
     def pane(self):
