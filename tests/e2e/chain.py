@@ -21,7 +21,13 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-VERSION_SEEN = "2.1.337"
+# The Claude Code that runs: scripts/e2e names it, else the pin it installs by default.
+with open(os.path.join(HERE, "claude-code-version"), encoding="utf-8") as pin:
+    VERSION_SEEN = os.environ.get("KESTRUM_CLAUDE_CODE_VERSION") or pin.read().strip()
+# A UTF-8 locale each system has: macOS has no C.UTF-8, Debian no en_US.UTF-8 unless generated.
+LOCALE = "en_US.UTF-8" if sys.platform == "darwin" else "C.UTF-8"
+# Found on the caller's PATH: the sessions' own PATH lacks Homebrew's /opt/homebrew/bin.
+TMUX = shutil.which("tmux") or "tmux"
 API_KEY = "sk-e2e-offline-" + "0123456789abcdefghij"
 BRANCH = "e2e-branch"
 CONTEXT = "This repository's notes live in notes.txt."
@@ -110,7 +116,7 @@ class Chain:
                "TMPDIR": os.path.join(self.tmp, "t"),
                "CLAUDE_CODE_TMPDIR": os.path.join(self.tmp, "t"),
                "ANTHROPIC_BASE_URL": f"http://127.0.0.1:{self.port}",
-               "ANTHROPIC_API_KEY": API_KEY, "LANG": "C.UTF-8", "TERM": "xterm-256color"}
+               "ANTHROPIC_API_KEY": API_KEY, "LANG": LOCALE, "TERM": "xterm-256color"}
         env.update(QUIET)
         return env
 
@@ -301,7 +307,7 @@ class Chain:
         return None
 
     def tmux(self, *words, check=True):
-        return subprocess.run(["tmux", "-S", self.tmux_socket, *words], check=check,
+        return subprocess.run([TMUX, "-S", self.tmux_socket, *words], check=check,
                               capture_output=True, text=True, env=self.env())
 
     def pane(self):
