@@ -8,8 +8,8 @@
 //   our own that sizes its output once.
 // - So Json::parse and .dump( are called nowhere in product code but common/json.cpp and
 //   common/json_reader.cpp, for the small pieces they hand on (a number's text, a scalar
-//   that is no string, a string that is no UTF-8). scripts/check-hot-path, run by
-//   scripts/test, fails naming the line where another file calls them.
+//   that is no string, a string that is no UTF-8). scripts/check-rules (its rule
+//   start-path), run by scripts/test, fails naming the line where another file calls them.
 // - Buffers that may grow to megabytes (the event read, the text written) take 2 MiB pages
 //   through prefer_huge_pages (huge_pages.hpp) before their first write.
 #pragma once
