@@ -11,6 +11,7 @@
 #include "common/sha256.hpp"
 #include "profile/marker.hpp"
 #include "profile/profile_paths.hpp"
+#include "testing/process/temp_dir.hpp"
 
 namespace kestrum {
 namespace {
@@ -19,20 +20,8 @@ namespace fs = std::filesystem;
 
 class MarkerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "kestrum-marker-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
-    for (auto& e : fs::directory_iterator(dir_)) {
-      std::error_code ec;
-      fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    }
-    fs::remove_all(dir_);
-  }
-  fs::path dir_;
+  testkit::TempDir tmp_;
+  const fs::path dir_ = tmp_.path();
 };
 
 TEST(Sha256Test, MatchesPublishedVectors) {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "appclient/rpc.hpp"
+#include "profile/profile_paths.hpp"
 #include "profile/token.hpp"
 #include "testing/process/app_layout.hpp"
 #include "testing/process/background.hpp"
@@ -406,7 +407,7 @@ TEST(DevAppHookTest, FindsTheHookBesideItselfOrRefusesAnUnusableOne) {
             "exec '" + (bin / "kestrum-hook").string() + "' statusline --profile kestrum");
 }
 
-TEST(DevAppOptionsTest, BadRulesAreOneLineErrorsAndCreateNothing) {
+TEST(DevAppOptionsTest, BadRulesOrHomeAreOneLineErrorsAndCreateNothing) {
   TempDir tmp;
   const fs::path home = tmp.path() / "home";
   for (const auto& [content, problem] : std::vector<std::pair<std::string, std::string>>{
@@ -426,6 +427,21 @@ TEST(DevAppOptionsTest, BadRulesAreOneLineErrorsAndCreateNothing) {
     EXPECT_NE(r.err.find(problem), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(home / "Library"));
   }
+  fs::path deep = home;
+  while (deep.native().size() < 80) deep /= "deeper";
+  const std::string socket =
+      (deep / "Library/Application Support/kestrum/run/kestrum.sock").string();
+  RunOptions deep_home;
+  deep_home.args = {"--home", deep.string()};
+  const RunResult too_long = run_program(KESTRUM_DEVAPP_BIN, deep_home);
+  EXPECT_EQ(too_long.status, 2);
+  EXPECT_EQ(std::count(too_long.err.begin(), too_long.err.end(), '\n'), 1) << too_long.err;
+  EXPECT_NE(too_long.err.find(socket + " is " + std::to_string(socket.size()) +
+                              " bytes, over the " + std::to_string(kMaxSocketPathBytes) + " bytes"),
+            std::string::npos)
+      << too_long.err;
+  EXPECT_FALSE(fs::exists(home));
+
   RunOptions help;
   help.args = {"--help"};
   const RunResult r = run_program(KESTRUM_DEVAPP_BIN, help);

@@ -54,7 +54,10 @@ sockaddr_un address_of(const fs::path& path) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.native().size() >= sizeof address.sun_path) {
-    throw std::system_error(ENAMETOOLONG, std::generic_category(), "socket path");
+    throw std::system_error(ENAMETOOLONG, std::generic_category(),
+                            "socket path " + path.string() + " is " +
+                                std::to_string(path.native().size()) + " bytes, over the " +
+                                std::to_string(sizeof address.sun_path - 1) + " bytes");
   }
   std::memcpy(address.sun_path, path.c_str(), path.native().size());
   return address;

@@ -5,7 +5,8 @@
 
 namespace kestrum::testkit {
 
-// A temporary directory removed with everything in it at the end of the scope.
+// A temporary directory removed with everything in it at the end of the scope. Its path is
+// the real one, links resolved, under /tmp or $KESTRUM_TEST_TMP.
 class TempDir {
  public:
   TempDir();

@@ -95,7 +95,9 @@ def readme_commands(repo):
 class Chain:
     def __init__(self, repo, build, claude):
         self.repo, self.build, self.claude = repo, build, claude
-        self.tmp = tempfile.mkdtemp(prefix="kestrum-e2e-")
+        # Under /tmp, whatever $TMPDIR says (a Mac's is too long for the sockets below), and
+        # resolved, as Claude Code reports its working folder (/tmp is a link on a Mac).
+        self.tmp = os.path.realpath(tempfile.mkdtemp(prefix="kestrum-e2e-", dir="/tmp"))
         self.home = os.path.join(self.tmp, "home")
         self.project = os.path.join(self.home, "project")
         self.bin = os.path.join(self.tmp, "bin")

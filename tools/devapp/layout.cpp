@@ -26,13 +26,26 @@ std::string random_token() {
   return token;
 }
 
+namespace {
+
+std::string unusable_home(const PathsError& error) {
+  if (error.kind != PathsErrorKind::SocketPathTooLong) {
+    return "cannot serve this home: " + describe(error);
+  }
+  return "cannot serve this home: its socket path " + error.path.string() + " is " +
+         std::to_string(error.bytes) + " bytes, over the " + std::to_string(kMaxSocketPathBytes) +
+         " bytes a local socket address holds; use a shorter --home";
+}
+
+}  // namespace
+
 std::expected<Layout, std::string> Layout::create(const fs::path& home,
                                                   const std::string& profile_name) {
   const auto profile = Profile::create(profile_name);
   if (!profile) return std::unexpected("invalid profile name " + profile_name);
   const fs::path data = kestrum::data_dir(home, false);
   auto paths = ProfilePaths::with_root(data, *profile);
-  if (!paths) return std::unexpected("cannot serve this home: " + describe(paths.error()));
+  if (!paths) return std::unexpected(unusable_home(paths.error()));
   std::error_code ec;
   fs::create_directories(paths->run_dir(), ec);
   if (!ec) fs::create_directories(paths->profile_dir() / "remote", ec);
