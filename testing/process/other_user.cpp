@@ -15,42 +15,45 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool send_descriptor(int channel, int fd) {
+// One byte, with room beside it for one descriptor.
+struct DescriptorMessage {
   char byte = 0;
   iovec data{&byte, 1};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
   msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  cmsghdr* header = CMSG_FIRSTHDR(&message);
+
+  DescriptorMessage() {
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+  }
+  DescriptorMessage(const DescriptorMessage&) = delete;
+  DescriptorMessage& operator=(const DescriptorMessage&) = delete;
+};
+
+bool send_descriptor(int channel, int fd) {
+  DescriptorMessage sent;
+  cmsghdr* header = CMSG_FIRSTHDR(&sent.message);
   header->cmsg_level = SOL_SOCKET;
   header->cmsg_type = SCM_RIGHTS;
   header->cmsg_len = CMSG_LEN(sizeof(int));
   std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
-  return ::sendmsg(channel, &message, 0) == 1;
+  return ::sendmsg(channel, &sent.message, 0) == 1;
 }
 
 UniqueFd receive_descriptor(int channel) {
-  char byte = 0;
-  iovec data{&byte, 1};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
+  DescriptorMessage received;
   ssize_t got;
-  while ((got = ::recvmsg(channel, &message, 0)) < 0 && errno == EINTR) {
+  while ((got = ::recvmsg(channel, &received.message, 0)) < 0 && errno == EINTR) {
   }
-  const cmsghdr* header = got == 1 ? CMSG_FIRSTHDR(&message) : nullptr;
+  const cmsghdr* header = got == 1 ? CMSG_FIRSTHDR(&received.message) : nullptr;
   if (!header || header->cmsg_type != SCM_RIGHTS) return UniqueFd();
   int fd = -1;
   std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
-  UniqueFd received(fd);
+  UniqueFd descriptor(fd);
   if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) return UniqueFd();
-  return received;
+  return descriptor;
 }
 
 [[noreturn]] void run_child(uid_t user, int channel, const std::function<int()>& open) {
