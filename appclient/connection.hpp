@@ -56,6 +56,7 @@ class AppConnection {
   std::size_t end_ = 0;
 };
 
+// `Connect` also when another user serves the socket.
 std::expected<UniqueFd, RpcError> connect_with_timeout(const std::filesystem::path& socket_path,
                                                        std::chrono::nanoseconds limit);
 

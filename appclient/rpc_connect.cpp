@@ -5,6 +5,9 @@
 // A macOS local connect never waits: with a full backlog it fails at once with
 // ECONNREFUSED, so the caller sees Connect where Linux reports Timeout. Both fall back
 // the same way; only the launcher's notice differs.
+// A socket served by another user is no app of ours: nothing may be sent to it, the app's
+// token least of all, and nothing it says may be believed. It fails as an app that is not
+// there does, so that every caller's answer for that case applies.
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -13,6 +16,7 @@
 
 #include "appclient/connection.hpp"
 #include "common/local_socket.hpp"
+#include "common/own_user.hpp"
 #include "common/signal_wait.hpp"
 
 namespace kestrum {
@@ -30,6 +34,11 @@ std::optional<sockaddr_un> local_address(const std::filesystem::path& path) {
 
 bool is_timeout(int error) {
   return error == EAGAIN || error == EWOULDBLOCK || error == ETIMEDOUT || error == EINPROGRESS;
+}
+
+std::expected<UniqueFd, RpcError> served_by_own_user(UniqueFd socket) {
+  if (!peer_is_own_user(socket.get())) return std::unexpected(RpcError::Connect);
+  return socket;
 }
 
 }  // namespace
@@ -53,11 +62,11 @@ std::expected<UniqueFd, RpcError> connect_with_timeout(const std::filesystem::pa
     // The sockets API takes the generic address type.
     if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) ==
         0) {
-      return socket;
+      return served_by_own_user(std::move(socket));
     }
     const int error = errno;
     if (error == EINTR) continue;  // an interrupted wait; the attempt goes on
-    if (error == EISCONN) return socket;
+    if (error == EISCONN) return served_by_own_user(std::move(socket));
     if (is_timeout(error)) return std::unexpected(RpcError::Timeout);
     return std::unexpected(RpcError::Connect);
   }

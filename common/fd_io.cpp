@@ -84,10 +84,6 @@ bool read_up_to(int fd, std::size_t limit, std::string& out) {
   }
 }
 
-UniqueFd open_regular_for_reading(const std::filesystem::path& path) {
-  return open_regular(path, kUntrustedFlags).fd;
-}
-
 UniqueFd open_regular_for_writing(const std::filesystem::path& path, mode_t mode) {
   // No O_TRUNC: nothing may be truncated before the checks.
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | kUntrustedFlags, mode));
@@ -105,6 +101,13 @@ UniqueFd open_regular_for_writing(const std::filesystem::path& path, mode_t mode
 std::optional<std::string> read_regular_file(const std::filesystem::path& path, std::size_t limit,
                                              Oversize oversize) {
   return read_whole(open_regular(path, kUntrustedFlags), limit, oversize);
+}
+
+std::optional<std::string> read_regular_file_of(uid_t owner, const std::filesystem::path& path,
+                                                std::size_t limit, Oversize oversize) {
+  RegularFile file = open_regular(path, kUntrustedFlags);
+  if (file.owner != owner) return std::nullopt;
+  return read_whole(file, limit, oversize);
 }
 
 std::optional<std::string> read_named_file(const std::filesystem::path& path, std::size_t limit,

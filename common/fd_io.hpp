@@ -26,10 +26,6 @@ bool read_up_to(int fd, std::size_t limit, std::string& out);
 // 0 at the end (or with `out` full), -1 on a read error.
 ssize_t read_some(int fd, std::size_t limit, std::string& out);
 
-// Opens a path without trusting what sits there: a final symbolic link is not followed,
-// a FIFO or device neither blocks the open nor is accepted, only a regular file is.
-UniqueFd open_regular_for_reading(const std::filesystem::path& path);
-
 // Creates (with `mode`) or truncates a regular file, refusing anything else at the name,
 // and a regular file with a second hard link: truncating that would change a file of the
 // user's. The refusal comes before any byte is changed.
@@ -38,9 +34,16 @@ UniqueFd open_regular_for_writing(const std::filesystem::path& path, mode_t mode
 enum class Oversize { Truncate, Refuse };
 
 // A regular file's first `limit` bytes, or (with Refuse) nothing when it holds more.
-// Nothing when it is missing, no regular file or unreadable.
+// Nothing when it is missing, no regular file or unreadable. Opened without trusting what
+// sits at the name: a final symbolic link is not followed, and a FIFO or device neither
+// blocks the open nor is accepted.
 std::optional<std::string> read_regular_file(const std::filesystem::path& path, std::size_t limit,
                                              Oversize oversize);
+
+// The same, and nothing when the file belongs to another user than `owner` (asked of the
+// opened file, so that the name cannot be swapped in between).
+std::optional<std::string> read_regular_file_of(uid_t owner, const std::filesystem::path& path,
+                                                std::size_t limit, Oversize oversize);
 
 // For a file the user or the app named (an option's value, the app's token): a symbolic
 // link is followed, the rest is as above.

@@ -18,6 +18,7 @@
 #include "testing/app_double/fake_app.hpp"
 #include "testing/process/app_layout.hpp"
 #include "testing/process/background.hpp"
+#include "testing/process/other_user.hpp"
 #include "testing/process/process.hpp"
 #include "testing/process/temp_dir.hpp"
 #include "testing/process/waits.hpp"
@@ -94,6 +95,24 @@ TEST_F(HostileFiles, ATokenThatIsAFifoEndsEveryModeWithinItsDeadline) {
     EXPECT_TRUE(r.status == 0 || r.status == 2) << r.status;
   }
   EXPECT_EQ(app_.connections(), 0u);
+}
+
+TEST_F(HostileFiles, AnotherUsersListenerAtTheSocketIsNoApp) {
+  if (!can_act_as_other_user()) GTEST_SKIP() << "needs root to listen as another user";
+  app_.stop();
+  open_to_everyone(home_.path(), layout_.run_dir);
+  FakeApp other(layout_.socket, kOtherUser);
+  other.on("policy_check", Reply::result({{"decision", "allow"}}));
+  // The app-unreachable answers: a local session proceeds silently, a remote one is held.
+  for (const bool remote : {false, true}) {
+    SCOPED_TRACE(remote ? "remote" : "local");
+    if (remote) write_file(layout_.remote_marker(std::string(kSession)), "");
+    const RunResult r = hook({"PreToolUse"});
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.status, remote ? 2 : 0);
+    EXPECT_EQ(r.err, remote ? line(kOnHoldText) : "");
+  }
+  EXPECT_TRUE(other.messages().empty()) << "the token reached another user";
 }
 
 TEST_F(HostileFiles, ALockSwappedForAFifoLeavesNoSupervisorPastTheCap) {

@@ -14,6 +14,7 @@
 #include "common/json.hpp"
 #include "testing/app_double/fake_app.hpp"
 #include "testing/process/app_layout.hpp"
+#include "testing/process/other_user.hpp"
 #include "testing/process/process.hpp"
 #include "testing/process/temp_dir.hpp"
 
@@ -468,6 +469,22 @@ TEST_F(LauncherWithApp, TokenWithoutAListenerIsAConnectFailure) {
   const RunResult r = run({"claude"});
   EXPECT_EQ(r.status, 42);
   EXPECT_EQ(r.err, notice("Connect"));
+}
+
+TEST_F(LauncherWithApp, AnotherUsersListenerGetsNoTokenAndClaudeStartsUnregistered) {
+  if (!testkit::can_act_as_other_user()) GTEST_SKIP() << "needs root to listen as another user";
+  app_.reset();
+  testkit::open_to_everyone(root_.path(), layout_->run_dir);
+  FakeApp other(layout_->socket, testkit::kOtherUser);
+  other.on("launch.register",
+           Reply::result(*parse_json(R"({"args":["--dangerously-skip-permissions"],
+                                         "env":{"KESTRUM_USER_STATUSLINE":"id"}})")));
+  const RunResult r = run({"claude", "x"});
+  EXPECT_EQ(r.status, 42);
+  EXPECT_EQ(r.err, notice("Connect"));
+  EXPECT_THAT(started_args(), ElementsAre("x"));
+  EXPECT_EQ(started().env.count("KESTRUM_USER_STATUSLINE"), 0u);
+  EXPECT_TRUE(other.messages().empty()) << "the token reached another user";
 }
 
 TEST_F(LauncherWithApp, BlankTokenMeansTheAppIsNotRunning) {

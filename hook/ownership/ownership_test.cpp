@@ -1,13 +1,18 @@
 #include "hook/ownership/ownership.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <memory>
 
+#include "common/local_socket.hpp"
+#include "common/proc.hpp"
 #include "hook/ownership/skip_marker.hpp"
 #include "testing/app_double/fake_app.hpp"
+#include "testing/process/other_user.hpp"
 #include "testing/process/process.hpp"
 #include "testing/process/temp_dir.hpp"
 
@@ -24,6 +29,19 @@ using testkit::write_file;
 
 constexpr std::uint32_t kParentPid = 4321;
 const std::optional<std::string> kSession = "session-1";
+
+// The process the system names as the one listening at `socket`.
+std::optional<std::uint32_t> listener_pid(const fs::path& socket) {
+  const UniqueFd fd = open_local_socket();
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  socket.native().copy(address.sun_path, sizeof address.sun_path - 1);
+  // The sockets API takes the generic address type.
+  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    return std::nullopt;
+  }
+  return proc::peer_pid(fd.get());
+}
 
 // The other instance lives in this process, so its socket's peer is this process: the
 // desktop lookup is pointed at it.
@@ -49,8 +67,8 @@ class LaunchOwnershipTest : public ::testing::Test {
   void write_marker(std::uint64_t pid, const fs::path& socket) {
     write_file(marker(), dump_compact(Json{{"pid", pid}, {"socket", socket.string()}}));
   }
-  std::unique_ptr<FakeApp> other_app(Reply answer) {
-    auto app = std::make_unique<FakeApp>(other_socket_);
+  std::unique_ptr<FakeApp> other_app(Reply answer, std::optional<uid_t> listening_user = {}) {
+    auto app = std::make_unique<FakeApp>(other_socket_, listening_user);
     app->on("launch_owned", std::move(answer));
     return app;
   }
@@ -189,6 +207,18 @@ TEST_F(LaunchOwnershipTest, APeerThatIsNotTheDesktopAncestorIsNeverAsked) {
   EXPECT_EQ(check(), Ownership::NotOwned);
   EXPECT_TRUE(app->wait_for_closed(2, 2s));
   EXPECT_TRUE(app->messages().empty()) << "nothing is sent to an app of unknown identity";
+  EXPECT_FALSE(fs::exists(marker()));
+}
+
+TEST_F(LaunchOwnershipTest, AnotherUsersListenerIsNeverAsked) {
+  if (!testkit::can_act_as_other_user()) GTEST_SKIP() << "needs root to listen as another user";
+  testkit::open_to_everyone(dir_.path(), other_socket_.parent_path());
+  const auto app = other_app(Reply::result({{"owned", true}}), testkit::kOtherUser);
+  *desktop_ = listener_pid(other_socket_);  // even when it passes for the desktop ancestor
+  ASSERT_TRUE(*desktop_);
+  EXPECT_EQ(check(), Ownership::NotOwned);
+  EXPECT_TRUE(app->wait_for_closed(2, 2s));
+  EXPECT_TRUE(app->messages().empty()) << "the token reached another user";
   EXPECT_FALSE(fs::exists(marker()));
 }
 

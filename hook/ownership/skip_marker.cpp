@@ -4,6 +4,7 @@
 
 #include "common/fd_io.hpp"
 #include "common/json.hpp"
+#include "common/own_user.hpp"
 
 namespace kestrum::ownership {
 namespace {
@@ -42,8 +43,9 @@ std::optional<std::uint64_t> recorded_pid(std::string_view marker_text, std::str
 
 std::optional<std::uint64_t> read_skip_marker(const std::filesystem::path& marker,
                                               std::string_view socket) {
-  // The marker's name is predictable, so whatever sits there is not trusted.
-  const auto text = read_regular_file(marker, kMaxMarkerBytes, Oversize::Refuse);
+  // The marker's name is predictable, so whatever sits there is not trusted, and one of
+  // another user's would silence the hook for a whole session.
+  const auto text = read_own_file(marker, kMaxMarkerBytes, Oversize::Refuse);
   if (!text) return std::nullopt;
   return recorded_pid(*text, socket);
 }

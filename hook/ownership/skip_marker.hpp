@@ -22,8 +22,8 @@ void remove_skip_marker(const std::filesystem::path& path);
 // text is not JSON, names another socket or has no non-negative integer "pid".
 std::optional<std::uint64_t> recorded_pid(std::string_view marker_text, std::string_view socket);
 
-// As recorded_pid, for the marker file; nothing when it is missing, not a regular file or
-// unreadable.
+// As recorded_pid, for the marker file; nothing when it is missing, not a regular file,
+// another user's or unreadable.
 std::optional<std::uint64_t> read_skip_marker(const std::filesystem::path& marker,
                                               std::string_view socket);
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "hook/ownership/ownership.hpp"
+#include "testing/process/other_user.hpp"
 #include "testing/process/process.hpp"
 #include "testing/process/temp_dir.hpp"
 
@@ -60,7 +61,7 @@ class SkipMarkerFileTest : public ::testing::Test {
 TEST_F(SkipMarkerFileTest, WritesAPrivateMarkerThatReadsBack) {
   write_skip_marker(marker_, 4242, kSocket);
   EXPECT_EQ(read_file(marker_), R"({"pid":4242,"socket":"/d/run/work.sock"})");
-  struct stat st {};
+  struct stat st{};
   ASSERT_EQ(::stat(marker_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(read_skip_marker(marker_, kSocket), 4242u);
@@ -80,6 +81,14 @@ TEST_F(SkipMarkerFileTest, APlantedLinkNeitherTruncatesItsTargetNorIsRead) {
   write_skip_marker(marker_, 99, kSocket);
   EXPECT_EQ(read_file(victim), R"({"pid":4242,"socket":"/d/run/work.sock"})");
   EXPECT_TRUE(fs::is_symlink(marker_));
+}
+
+TEST_F(SkipMarkerFileTest, AnotherUsersMarkerRecordsNothing) {
+  if (!kestrum::testkit::can_act_as_other_user()) GTEST_SKIP() << "needs root to give a file away";
+  write_skip_marker(marker_, 4242, kSocket);
+  ASSERT_EQ(::chown(marker_.c_str(), kestrum::testkit::kOtherUser, kestrum::testkit::kOtherUser),
+            0);
+  EXPECT_EQ(read_skip_marker(marker_, kSocket), std::nullopt);
 }
 
 TEST_F(SkipMarkerFileTest, DirectoriesFifosAndMissingFilesRecordNothing) {

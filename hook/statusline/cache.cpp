@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "common/fd_io.hpp"
+#include "common/own_user.hpp"
 #include "common/utf8.hpp"
 #include "hook/statusline/limits.hpp"
 
@@ -31,8 +32,10 @@ std::optional<std::string> clean_output(std::string_view bytes) {
   return text;
 }
 
+// Another user's file at the cache's name is no cache: its text, terminal escapes and all,
+// would be shown as the user's status line.
 std::optional<std::string> read_cache(const std::filesystem::path& cache) {
-  const auto bytes = read_regular_file(cache, kMaxOutputBytes, Oversize::Truncate);
+  const auto bytes = read_own_file(cache, kMaxOutputBytes, Oversize::Truncate);
   if (!bytes) return std::nullopt;
   return clean_output(*bytes);
 }
@@ -40,7 +43,7 @@ std::optional<std::string> read_cache(const std::filesystem::path& cache) {
 bool write_cache(const std::filesystem::path& cache, std::string_view text) {
   // Most refreshes print what the last one did. Replacing the file anyway would make the
   // file system write the new one out on every refresh.
-  if (read_regular_file(cache, text.size(), Oversize::Refuse) == text) return true;
+  if (read_own_file(cache, text.size(), Oversize::Refuse) == text) return true;
   std::string temp = cache.native();
   temp += '.';
   temp += std::to_string(::getpid());

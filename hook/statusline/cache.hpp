@@ -12,7 +12,8 @@ namespace kestrum::statusline {
 // nothing when no text remains.
 std::optional<std::string> clean_output(std::string_view bytes);
 
-// The cache file's first 65,536 bytes, cleaned; nothing when missing or unreadable.
+// The cache file's first 65,536 bytes, cleaned; nothing when missing, another user's or
+// unreadable.
 std::optional<std::string> read_cache(const std::filesystem::path& cache);
 
 // Writes `text` to "<cache>.<pid>" and renames it over the cache. On any failure the old

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "testing/process/other_user.hpp"
 #include "testing/process/process.hpp"
 #include "testing/process/temp_dir.hpp"
 
@@ -49,7 +50,7 @@ TEST(CleanOutputTest, ReplacesInvalidUtf8AndTrimsTrailingLineEnds) {
 TEST_F(CacheTest, WritesAPrivateFileAndLeavesNoTemporary) {
   ASSERT_TRUE(write_cache(cache_, "hello"));
   EXPECT_EQ(read_file(cache_), "hello");
-  struct stat status {};
+  struct stat status{};
   ASSERT_EQ(::stat(cache_.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0600u);
   ASSERT_TRUE(write_cache(cache_, "again"));
@@ -59,7 +60,7 @@ TEST_F(CacheTest, WritesAPrivateFileAndLeavesNoTemporary) {
 
 TEST_F(CacheTest, TheFileIsReplacedOnlyWhenTheTextChanges) {
   const auto inode = [this] {
-    struct stat status {};
+    struct stat status{};
     return ::stat(cache_.c_str(), &status) == 0 ? status.st_ino : 0;
   };
   ASSERT_TRUE(write_cache(cache_, "hello world"));
@@ -79,7 +80,7 @@ TEST_F(CacheTest, AStaleTemporaryOfThisNameIsReplacedAndMadePrivate) {
                                    fs::perms::group_read | fs::perms::others_read);
   ASSERT_TRUE(write_cache(cache_, "new"));
   EXPECT_EQ(read_file(cache_), "new");
-  struct stat status {};
+  struct stat status{};
   ASSERT_EQ(::stat(cache_.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0600u);
 }
@@ -120,6 +121,16 @@ TEST_F(CacheTest, ReadsAtMostTheFirst65536BytesCleaned) {
   EXPECT_EQ(read_cache(cache_), std::string(65535, 'a'));
   write_file(cache_, "\n\n");
   EXPECT_EQ(read_cache(cache_), std::nullopt);
+}
+
+TEST_F(CacheTest, AnotherUsersCacheIsNeitherShownNorKept) {
+  if (!kestrum::testkit::can_act_as_other_user()) GTEST_SKIP() << "needs root to give a file away";
+  write_file(cache_, "\x1b]0;planted\x07");
+  ASSERT_EQ(::chown(cache_.c_str(), kestrum::testkit::kOtherUser, kestrum::testkit::kOtherUser), 0);
+  EXPECT_EQ(read_cache(cache_), std::nullopt);
+  // The same text from the user's command replaces it with a file of the user's.
+  ASSERT_TRUE(write_cache(cache_, "\x1b]0;planted\x07"));
+  EXPECT_EQ(read_cache(cache_), "\x1b]0;planted\x07");
 }
 
 TEST_F(CacheTest, ReadingAFifoOrDirectoryGivesNothingAtOnce) {

@@ -17,6 +17,7 @@
 #include <system_error>
 
 #include "common/local_socket.hpp"
+#include "testing/process/other_user.hpp"
 
 namespace kestrum::testkit {
 
@@ -64,28 +65,43 @@ sockaddr_un address_of(const fs::path& path) {
 }
 
 void remove_stale_socket(const fs::path& path) {
-  struct stat st {};
+  struct stat st{};
   if (::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) ::unlink(path.c_str());
 }
 
 // The name appears only once the socket listens, so that whoever sees it can connect: the
 // socket is bound under a neighbouring name and renamed into place (unless that name is
-// too long for an address).
-UniqueFd listen_at(const fs::path& path, int backlog) {
-  fs::path staging = path;
-  staging += "~";
-  const bool staged = staging.native().size() < sizeof(sockaddr_un::sun_path);
-  const fs::path& bound = staged ? staging : path;
-  const sockaddr_un address = address_of(bound);
-  remove_stale_socket(bound);
-  UniqueFd fd = open_local_socket();
-  if (!fd) fail("socket");
-  // The sockets API takes the generic address type.
-  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    fail("bind");
+// too long for an address). Everything but the system calls is done beforehand, so that
+// another user's child can make the socket.
+struct Listening {
+  fs::path path, staging;
+  bool staged = false;
+  sockaddr_un address{};
+  int backlog = 0;
+
+  Listening(const fs::path& at, int queue) : path(at), staging(at.native() + "~"), backlog(queue) {
+    staged = staging.native().size() < sizeof(sockaddr_un::sun_path);
+    address = address_of(staged ? staging : path);
+    remove_stale_socket(staged ? staging : path);
   }
-  if (::listen(fd.get(), backlog) != 0) fail("listen");
-  if (staged && ::rename(staging.c_str(), path.c_str()) != 0) fail("rename");
+
+  // The listening descriptor, or -1 with errno set.
+  int listen() const {
+    UniqueFd fd = open_local_socket();
+    // The sockets API takes the generic address type.
+    const bool listening =
+        fd && ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        ::listen(fd.get(), backlog) == 0 &&
+        (!staged || ::rename(staging.c_str(), path.c_str()) == 0);
+    return listening ? fd.release() : -1;
+  }
+};
+
+UniqueFd listen_at(const fs::path& path, int backlog, std::optional<uid_t> user = {}) {
+  const Listening listening(path, backlog);
+  if (user) return open_as_user(*user, [&] { return listening.listen(); });
+  UniqueFd fd(listening.listen());
+  if (!fd) fail("listen");
   return fd;
 }
 
@@ -254,7 +270,7 @@ void accept_clients(const std::shared_ptr<FakeApp::State>& state) {
 
 }  // namespace
 
-FakeApp::FakeApp(fs::path socket_path)
+FakeApp::FakeApp(fs::path socket_path, std::optional<uid_t> listening_user)
     : path_(std::move(socket_path)), state_(std::make_shared<State>()) {
   int wake[2];
   if (::pipe(wake) != 0) fail("pipe");
@@ -262,7 +278,7 @@ FakeApp::FakeApp(fs::path socket_path)
   state_->wake_write.reset(wake[1]);
   ::fcntl(wake[0], F_SETFD, FD_CLOEXEC);
   ::fcntl(wake[1], F_SETFD, FD_CLOEXEC);
-  state_->listener = listen_at(path_, 64);
+  state_->listener = listen_at(path_, 64, listening_user);
   set_nonblocking(state_->listener.get());
   acceptor_ = std::thread([state = state_] { accept_clients(state); });
 }

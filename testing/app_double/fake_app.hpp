@@ -16,11 +16,14 @@
 // socket file.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,9 +47,12 @@ class FakeApp {
   using ConnectionHandler = std::function<Reply(const Json& message, std::size_t connection)>;
   using Observer = std::function<void(const Received& line)>;
 
-  // Listens at once (a stale socket file at the path is replaced). Throws
-  // std::system_error when the socket cannot be set up.
-  explicit FakeApp(std::filesystem::path socket_path);
+  // Listens at once (a stale socket file at the path is replaced). With `listening_user`
+  // (root only), a child of that user makes the socket and this process serves it: the
+  // system then names that user as every client's peer. Throws std::system_error when the
+  // socket cannot be set up (std::runtime_error when the child could not).
+  explicit FakeApp(std::filesystem::path socket_path,
+                   std::optional<uid_t> listening_user = std::nullopt);
   ~FakeApp();
   FakeApp(const FakeApp&) = delete;
   FakeApp& operator=(const FakeApp&) = delete;
