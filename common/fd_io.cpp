@@ -23,13 +23,14 @@ constexpr int kUntrustedFlags = kNamedFlags | O_NOFOLLOW;
 struct RegularFile {
   UniqueFd fd;
   std::size_t size = 0;  // when it was opened
+  uid_t owner = 0;
 };
 
 RegularFile open_regular(const std::filesystem::path& path, int flags) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | flags));
   struct stat st{};
   if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-  return {std::move(fd), static_cast<std::size_t>(st.st_size)};
+  return {std::move(fd), static_cast<std::size_t>(st.st_size), st.st_uid};
 }
 
 std::optional<std::string> read_whole(const RegularFile& file, std::size_t limit,
