@@ -1,7 +1,7 @@
 # Cross build for macOS from Linux, as scripts/check-macos sets it up: KESTRUM_MACOS_ROOT is a
 # per-architecture folder outside the tree holding bin/{cc,c++,ar,ranlib} (zig's clang, aimed
-# at one architecture and the deployment target) and prefix/ (libsodium, GoogleTest and the
-# header-only libraries, built or copied for that target). Nothing from Linux is searched.
+# at one architecture and the deployment target) and deps/ (GoogleTest and the header-only
+# libraries, built or copied for that target). Nothing from Linux is searched.
 set(CMAKE_SYSTEM_NAME Darwin)
 
 if(NOT KESTRUM_MACOS_ROOT)
@@ -24,13 +24,11 @@ set(CMAKE_OSX_SYSROOT "" CACHE PATH "")
 set(CMAKE_OSX_ARCHITECTURES "" CACHE STRING "")
 set(CMAKE_OSX_DEPLOYMENT_TARGET "" CACHE STRING "")
 
-set(CMAKE_FIND_ROOT_PATH "${KESTRUM_MACOS_ROOT}/prefix")
+set(CMAKE_FIND_ROOT_PATH "${KESTRUM_MACOS_ROOT}/deps")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(ENV{PKG_CONFIG_LIBDIR} "${KESTRUM_MACOS_ROOT}/prefix/lib/pkgconfig")
-set(ENV{PKG_CONFIG_PATH} "")
 
 # A Mach-O test program cannot run here to list its tests; ctest would ask it on a Mac.
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)

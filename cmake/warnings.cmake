@@ -28,6 +28,11 @@ if(KESTRUM_TSAN)
   target_compile_options(kestrum_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
   target_link_options(kestrum_options INTERFACE -fsanitize=thread)
 endif()
+# Code and tests ask this, not the compiler: Apple clang and clang 19 define no
+# __SANITIZE_ADDRESS__ or __SANITIZE_THREAD__, and the fuzz instrumentation counts too.
+if(KESTRUM_SANITIZE OR KESTRUM_FUZZ OR KESTRUM_TSAN)
+  target_compile_definitions(kestrum_options INTERFACE KESTRUM_SANITIZED)
+endif()
 
 # Programs as a user installs them. On Linux they are fully static: the hook starts on
 # every tool call, and the dynamic loader was most of its start-up. glibc warns at link
@@ -38,6 +43,12 @@ function(kestrum_program target)
   target_link_libraries(${target} PRIVATE kestrum_options)
   if(KESTRUM_STATIC_RUNTIME AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
     target_link_options(${target} PRIVATE -static -Wl,--fatal-warnings -Wl,--gc-sections)
+  endif()
+  # Apple's linker signs arm64 programs ad hoc by itself but x86_64 ones only when asked, and
+  # a universal program passes `codesign -v` only with both halves signed. The cross build's
+  # linker (zig's) signs as it does and knows no such flag.
+  if(APPLE AND NOT CMAKE_CROSSCOMPILING)
+    target_link_options(${target} PRIVATE -Wl,-adhoc_codesign)
   endif()
 endfunction()
 

@@ -13,7 +13,7 @@
 namespace kestrum {
 namespace {
 
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#if !defined(KESTRUM_SANITIZED)
 // A crash may come from an exhausted stack: the handler runs on a stack of its own. It is
 // mapped, not static: a static array this size would spread the program's other static
 // data over one more page, a fault on every run, while an untouched mapping costs none.

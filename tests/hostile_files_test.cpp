@@ -292,7 +292,7 @@ TEST_F(HostileFiles, ASignalOrACrashWhileTheEventIsReadHoldsTheCall) {
                              {"ConfigChange", SIGTERM},
                              {"PreToolUse", SIGQUIT},
                              {"ConfigChange", SIGXCPU}};
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#if !defined(KESTRUM_SANITIZED)
   cases.push_back({"PreToolUse", SIGSEGV});
 #endif
   for (const Case& c : cases) {

@@ -1,9 +1,11 @@
 #include "tools/devapp/layout.hpp"
 
 #include <fcntl.h>
-#include <sodium/core.h>
-#include <sodium/randombytes.h>
+#include <sys/random.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include "common/unique_fd.hpp"
 #include "profile/marker.hpp"
@@ -13,10 +15,12 @@ namespace kestrum::devapp {
 namespace fs = std::filesystem;
 
 std::string random_token() {
-  static const int ready = sodium_init();  // picks the system's random source once
-  (void)ready;
-  unsigned char bytes[32];
-  randombytes_buf(bytes, sizeof bytes);
+  unsigned char bytes[32];  // getentropy gives at most 256 bytes a call
+  if (::getentropy(bytes, sizeof bytes) != 0) {
+    // Any other source would make a token someone could guess.
+    std::fputs("kestrum-devapp: the system gives no random bytes\n", stderr);
+    std::abort();
+  }
   static constexpr char kHex[] = "0123456789abcdef";
   std::string token;
   for (unsigned char b : bytes) {
