@@ -227,7 +227,7 @@ double percentile(std::vector<double> values, double p) {
   return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5)];
 }
 
-std::vector<double> field(const std::vector<Sample>& samples, double Sample::* member) {
+std::vector<double> field(const std::vector<Sample>& samples, double Sample::*member) {
   std::vector<double> out;
   for (const auto& s : samples) out.push_back(s.*member);
   return out;
@@ -235,7 +235,7 @@ std::vector<double> field(const std::vector<Sample>& samples, double Sample::* m
 
 // Each run of `side` over the run of `other` in the same round. Runs of a round are next to
 // each other in time, so a slow spell of the machine weighs on both and divides out.
-std::vector<double> ratios(const Side& side, const Side& other, double Sample::* member) {
+std::vector<double> ratios(const Side& side, const Side& other, double Sample::*member) {
   std::vector<double> out;
   for (std::size_t i = 0; i < side.samples.size() && i < other.samples.size(); ++i) {
     out.push_back(side.samples[i].*member / other.samples[i].*member);
@@ -332,8 +332,8 @@ void print_memory_rows(const char* name, const Case& c) {
 }
 
 // A count per run: its median, p10 and p90 beside the reference's, and the ratio of medians.
-void print_count_rows(const char* name, const Case& c, std::vector<Sample> Side::* which,
-                      double Sample::* member) {
+void print_count_rows(const char* name, const Case& c, std::vector<Sample> Side::*which,
+                      double Sample::*member) {
   if ((c.reference.*which).empty()) return;
   const auto r = field(c.reference.*which, member);
   for (const auto& hook : c.hooks) {

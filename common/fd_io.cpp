@@ -28,7 +28,7 @@ struct RegularFile {
 
 RegularFile open_regular(const std::filesystem::path& path, int flags) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | flags));
-  struct stat st{};
+  struct stat st {};
   if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
   return {std::move(fd), static_cast<std::size_t>(st.st_size), st.st_uid};
 }
@@ -88,7 +88,7 @@ bool read_up_to(int fd, std::size_t limit, std::string& out) {
 UniqueFd open_regular_for_writing(const std::filesystem::path& path, mode_t mode) {
   // No O_TRUNC: nothing may be truncated before the checks.
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | kUntrustedFlags, mode));
-  struct stat st{};
+  struct stat st {};
   if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
     return UniqueFd();
   }

@@ -18,7 +18,7 @@ uid_t own_uid() {
 }
 
 bool peer_is_own_user(int socket) {
-  struct ucred cred{};
+  struct ucred cred {};
   socklen_t len = sizeof cred;
   return ::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && cred.uid == own_uid();
 }

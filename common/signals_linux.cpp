@@ -5,7 +5,7 @@
 namespace kestrum {
 
 SignalList ending_signals() {
-  SignalList list{SIGHUP,    SIGINT,  SIGQUIT, SIGUSR1,   SIGUSR2, SIGALRM, SIGTERM,
+  SignalList list{SIGHUP,    SIGINT,  SIGQUIT,   SIGUSR1, SIGUSR2, SIGALRM, SIGTERM,
                   SIGSTKFLT, SIGXCPU, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR};
   // The real-time signals the C library leaves to programs (it keeps the first few).
   for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) list.add(sig);

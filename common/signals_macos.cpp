@@ -7,8 +7,7 @@ namespace kestrum {
 // SIGIO, SIGURG, SIGWINCH and SIGINFO are ignored by default here; there are no real-time
 // signals.
 SignalList ending_signals() {
-  return {SIGHUP,  SIGINT,  SIGQUIT, SIGUSR1,   SIGUSR2, SIGALRM,
-          SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF};
+  return {SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF};
 }
 
 SignalList fault_signals() {

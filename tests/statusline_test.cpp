@@ -42,7 +42,7 @@ pid_t pid_in(const fs::path& file) {
 }
 
 unsigned mode_of(const fs::path& path) {
-  struct stat status{};
+  struct stat status {};
   return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
 

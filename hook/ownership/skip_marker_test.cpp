@@ -61,7 +61,7 @@ class SkipMarkerFileTest : public ::testing::Test {
 TEST_F(SkipMarkerFileTest, WritesAPrivateMarkerThatReadsBack) {
   write_skip_marker(marker_, 4242, kSocket);
   EXPECT_EQ(read_file(marker_), R"({"pid":4242,"socket":"/d/run/work.sock"})");
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat(marker_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(read_skip_marker(marker_, kSocket), 4242u);

@@ -50,7 +50,7 @@ TEST(CleanOutputTest, ReplacesInvalidUtf8AndTrimsTrailingLineEnds) {
 TEST_F(CacheTest, WritesAPrivateFileAndLeavesNoTemporary) {
   ASSERT_TRUE(write_cache(cache_, "hello"));
   EXPECT_EQ(read_file(cache_), "hello");
-  struct stat status{};
+  struct stat status {};
   ASSERT_EQ(::stat(cache_.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0600u);
   ASSERT_TRUE(write_cache(cache_, "again"));
@@ -60,7 +60,7 @@ TEST_F(CacheTest, WritesAPrivateFileAndLeavesNoTemporary) {
 
 TEST_F(CacheTest, TheFileIsReplacedOnlyWhenTheTextChanges) {
   const auto inode = [this] {
-    struct stat status{};
+    struct stat status {};
     return ::stat(cache_.c_str(), &status) == 0 ? status.st_ino : 0;
   };
   ASSERT_TRUE(write_cache(cache_, "hello world"));
@@ -80,7 +80,7 @@ TEST_F(CacheTest, AStaleTemporaryOfThisNameIsReplacedAndMadePrivate) {
                                    fs::perms::group_read | fs::perms::others_read);
   ASSERT_TRUE(write_cache(cache_, "new"));
   EXPECT_EQ(read_file(cache_), "new");
-  struct stat status{};
+  struct stat status {};
   ASSERT_EQ(::stat(cache_.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0600u);
 }

@@ -98,7 +98,7 @@ bool is_fresh(std::timespec modified, std::timespec now) {
 }
 
 bool lock_is_fresh(const std::filesystem::path& path) {
-  struct stat status{};
+  struct stat status {};
   if (::stat(path.c_str(), &status) != 0) return false;
   std::timespec now{};
   if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return false;

@@ -47,7 +47,7 @@ struct ChildReport {
       ::dup2(output_fd, STDOUT_FILENO) == STDOUT_FILENO && ::close(STDERR_FILENO) == 0 &&
       ::open("/dev/null", O_WRONLY) == STDERR_FILENO &&
       close_all_from(STDERR_FILENO + 1, report_fd)) {
-    struct sigaction default_action{};
+    struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
     sigset_t no_signals;
     sigemptyset(&no_signals);

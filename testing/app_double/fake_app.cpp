@@ -65,7 +65,7 @@ sockaddr_un address_of(const fs::path& path) {
 }
 
 void remove_stale_socket(const fs::path& path) {
-  struct stat st{};
+  struct stat st {};
   if (::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) ::unlink(path.c_str());
 }
 
