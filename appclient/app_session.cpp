@@ -1,6 +1,4 @@
-#include <fcntl.h>
-
-#include "appclient/rpc.hpp"
+#include "appclient/app_session.hpp"
 
 namespace kestrum {
 namespace {
@@ -12,21 +10,9 @@ bool declares_protocol_zero(const Json& answer) {
   return version && version->is_number_unsigned() && version->get<std::uint64_t>() == 0;
 }
 
-// The reading side keeps the socket behind its buffer; writing goes through a duplicate of
-// its own, so that each side is one owned descriptor and neither borrows the other's. The
-// duplicate is close-on-exec like the socket, so that no child the hook starts inherits a
-// line to the app, and it is numbered 3 or above, so that it can never take the place of a
-// standard descriptor a caller closed. Both timeouts belong to the socket, not to a
-// descriptor, so the two sides share them; the cost is one fcntl per conversation.
-std::expected<AppConnection, RpcError> split_sides(UniqueFd socket) {
-  UniqueFd write_side(::fcntl(socket.get(), F_DUPFD_CLOEXEC, 3));
-  if (!write_side) return std::unexpected(RpcError::Io);
-  return AppConnection(std::move(socket), std::move(write_side));
-}
-
 std::expected<AppConnection, RpcError> greet(UniqueFd socket, const Json& hello,
                                              Clock::time_point deadline) {
-  auto connection = split_sides(std::move(socket));
+  auto connection = AppConnection::over(std::move(socket));
   if (!connection) return std::unexpected(connection.error());
   if (auto sent = send_message(*connection, kGreetingId, "hello", hello, deadline); !sent) {
     return std::unexpected(sent.error());
@@ -38,20 +24,6 @@ std::expected<AppConnection, RpcError> greet(UniqueFd socket, const Json& hello,
 }
 
 }  // namespace
-
-std::string_view to_string(RpcError error) {
-  switch (error) {
-    case RpcError::Connect:
-      return "Connect";
-    case RpcError::Io:
-      return "Io";
-    case RpcError::Timeout:
-      return "Timeout";
-    case RpcError::Protocol:
-      return "Protocol";
-  }
-  return "Io";
-}
 
 std::expected<AppSession, RpcError> AppSession::open(const std::filesystem::path& socket_path,
                                                      const Json& hello,

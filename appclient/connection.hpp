@@ -1,6 +1,6 @@
-// The wire below AppSession (rpc.hpp): the connection attempt, the line reader and the
-// framing of one message. Outside appclient/, only tests and fuzz targets include this, to
-// play a client that misbehaves or to read an answer by hand; product code talks through
+// The wire below AppSession (app_session.hpp): the connection attempt, the line reader and
+// the framing of one message. Outside appclient/, only tests and fuzz targets include this,
+// to play a client that misbehaves or to read an answer by hand; product code talks through
 // AppSession, which keeps the message ids.
 #pragma once
 
@@ -13,15 +13,19 @@
 #include <string>
 #include <string_view>
 
-#include "appclient/deadline.hpp"
+#include "common/deadline.hpp"
 #include "common/json.hpp"
 #include "common/unique_fd.hpp"
 
 namespace kestrum {
 
-enum class RpcError { Connect, Io, Timeout, Protocol };
+enum class RpcError {
+  Connect,   // no app of ours there: no socket, nobody listening, or another user's
+  Io,        // the connection broke or carried bytes that are not text
+  Timeout,   // the deadline passed, or a held signal ended the wait
+  Protocol,  // the app said something that is not an answer
+};
 
-// "Connect", "Io", "Timeout" or "Protocol".
 std::string_view to_string(RpcError error);
 
 // A longer line is refused (`Protocol`), so that an app that streams bytes without a line
@@ -31,11 +35,16 @@ std::string_view to_string(RpcError error);
 // one program start bounds far below that (1 MiB on macOS, 2 MiB on Linux by default).
 inline constexpr std::size_t kMaxLineBytes = 4 * 1024 * 1024;
 
-// A connection: reads through an 8,192-byte buffer from the socket, writes to a
-// close-on-exec duplicate of it. Both descriptors close with it.
+// Far more values than any answer holds, and few enough to build in a few megabytes: a
+// line below kMaxLineBytes of tiny values would otherwise cost hundreds of megabytes.
+inline constexpr std::size_t kMaxAnswerValues = 64 * 1024;
+
 class AppConnection {
  public:
-  AppConnection(UniqueFd read_side, UniqueFd write_side);
+  // Reading keeps the socket, writing a close-on-exec duplicate of it numbered 3 or above,
+  // so that each side is one owned descriptor.
+  static std::expected<AppConnection, RpcError> over(UniqueFd socket);
+
   int read_fd() const { return read_.get(); }
   int write_fd() const { return write_.get(); }
 
@@ -45,6 +54,8 @@ class AppConnection {
 
  private:
   static constexpr std::size_t kBufferBytes = 8192;
+
+  AppConnection(UniqueFd read_side, UniqueFd write_side);
 
   // Receives into the empty buffer; 0 bytes at the end of the stream.
   std::expected<std::size_t, RpcError> fill(Clock::time_point deadline);
@@ -66,7 +77,8 @@ std::expected<void, RpcError> send_message(AppConnection& connection,
                                            std::optional<std::uint64_t> id, std::string_view method,
                                            const Json& params, Clock::time_point deadline);
 
-// The "result" of the first answer whose "id" is the unsigned integer `id`.
+// The "result" of the first answer whose "id" is the unsigned integer `id`; lines before it
+// (the app's own messages, other answers) are skipped.
 std::expected<Json, RpcError> read_answer(AppConnection& connection, std::uint64_t id,
                                           Clock::time_point deadline);
 

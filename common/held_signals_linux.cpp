@@ -23,11 +23,12 @@ int signal_fd() {
 
 }  // namespace
 
-std::optional<Readiness> wait(int fd, bool for_writing, int timeout_ms) {
+std::optional<Readiness> wait(int fd, WaitFor what, int timeout_ms) {
   const int signals = signal_fd();
   if (signals < 0) return Readiness::Failed;
-  pollfd watched[2] = {{fd, static_cast<short>(for_writing ? POLLOUT : kReadEvents), 0},
-                       {signals, POLLIN, 0}};
+  pollfd watched[2] = {
+      {fd, static_cast<short>(what == WaitFor::Writing ? POLLOUT : kReadEvents), 0},
+      {signals, POLLIN, 0}};
   const int n = ::poll(watched, 2, timeout_ms);
   if (n < 0) return errno == EINTR ? std::nullopt : std::optional(Readiness::Failed);
   if (n == 0) return Readiness::TimedOut;
@@ -36,7 +37,7 @@ std::optional<Readiness> wait(int fd, bool for_writing, int timeout_ms) {
     [[maybe_unused]] const ssize_t got = ::read(signals, &taken, sizeof taken);
     return Readiness::Signalled;
   }
-  if (!for_writing && (watched[0].revents & kInputEnded) != 0) return Readiness::AtEnd;
+  if (what == WaitFor::Reading && (watched[0].revents & kInputEnded) != 0) return Readiness::AtEnd;
   return Readiness::Ready;
 }
 

@@ -63,7 +63,7 @@ void take_pending() {
 
 }  // namespace
 
-std::optional<Readiness> wait(int fd, bool for_writing, int timeout_ms) {
+std::optional<Readiness> wait(int fd, WaitFor what, int timeout_ms) {
   SignalQueue& queue = signal_queue();
   if (queue.fd < 0) return Readiness::Failed;
   if (queue.pending_before) {
@@ -71,7 +71,7 @@ std::optional<Readiness> wait(int fd, bool for_writing, int timeout_ms) {
     take_pending();
     return Readiness::Signalled;
   }
-  const short filter = for_writing ? EVFILT_WRITE : EVFILT_READ;
+  const short filter = what == WaitFor::Writing ? EVFILT_WRITE : EVFILT_READ;
   struct kevent change;
   EV_SET(&change, fd, filter, EV_ADD | EV_ONESHOT, 0, 0, nullptr);
   struct kevent events[4];
@@ -89,7 +89,7 @@ std::optional<Readiness> wait(int fd, bool for_writing, int timeout_ms) {
     // An event of an earlier wait on another descriptor or for the other direction is stale.
     if (event.ident != static_cast<uintptr_t>(fd) || event.filter != filter) continue;
     // EV_ERROR: the system cannot watch this descriptor (some devices); the call itself tells.
-    if ((event.flags & EV_ERROR) == 0 && !for_writing && (event.flags & EV_EOF) != 0) {
+    if ((event.flags & EV_ERROR) == 0 && what == WaitFor::Reading && (event.flags & EV_EOF) != 0) {
       ready = Readiness::AtEnd;
     } else {
       ready = Readiness::Ready;

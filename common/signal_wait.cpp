@@ -29,17 +29,17 @@ int timeout_ms(std::optional<Clock::time_point> deadline) {
 
 // What poll says of one descriptor. A descriptor poll cannot watch (POLLNVAL: a device on
 // macOS) and an error condition count as ready: the read or write itself then tells.
-Readiness readiness_of(short revents, bool for_writing) {
-  if (!for_writing && (revents & kInputEnded) != 0) return Readiness::AtEnd;
+Readiness readiness_of(short revents, WaitFor what) {
+  if (what == WaitFor::Reading && (revents & kInputEnded) != 0) return Readiness::AtEnd;
   return Readiness::Ready;
 }
 
-std::optional<Readiness> plain_wait(int fd, bool for_writing, int timeout) {
-  pollfd watched{fd, static_cast<short>(for_writing ? POLLOUT : kReadEvents), 0};
+std::optional<Readiness> plain_wait(int fd, WaitFor what, int timeout) {
+  pollfd watched{fd, static_cast<short>(what == WaitFor::Writing ? POLLOUT : kReadEvents), 0};
   const int n = ::poll(&watched, 1, timeout);
   if (n < 0) return errno == EINTR ? std::nullopt : std::optional(Readiness::Failed);
   if (n == 0) return Readiness::TimedOut;
-  return readiness_of(watched.revents, for_writing);
+  return readiness_of(watched.revents, what);
 }
 
 }  // namespace
@@ -49,12 +49,12 @@ void hold_ending_signals() {
   if (::sigprocmask(SIG_BLOCK, &set, nullptr) == 0) g_held = true;
 }
 
-Readiness wait_until_ready(int fd, bool for_writing, std::optional<Clock::time_point> deadline) {
+Readiness wait_until_ready(int fd, WaitFor what, std::optional<Clock::time_point> deadline) {
   if (g_held && g_noticed) return Readiness::Signalled;
   for (;;) {
     const int timeout = timeout_ms(deadline);
-    const auto result = g_held ? held_signals::wait(fd, for_writing, timeout)
-                               : plain_wait(fd, for_writing, timeout);
+    const auto result =
+        g_held ? held_signals::wait(fd, what, timeout) : plain_wait(fd, what, timeout);
     if (!result) continue;
     if (*result == Readiness::Signalled) g_noticed = true;
     // poll may end a moment early; only the clock says the deadline has passed.

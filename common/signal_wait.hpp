@@ -38,11 +38,13 @@ enum class Readiness {
   Failed,  // the wait itself failed: treat like an error of the descriptor
 };
 
-// Waits until `fd` is ready for reading (or, with `for_writing`, writing), or the deadline
-// passes (none: no limit). While signals are held, a signal that comes ends the wait, and so
-// does one already noticed by an earlier wait: once signalled, no wait starts again.
-// A descriptor the system cannot watch (a device on macOS) counts as ready.
-Readiness wait_until_ready(int fd, bool for_writing,
+enum class WaitFor { Reading, Writing };
+
+// Waits until `fd` is ready for `what`, or the deadline passes (none: no limit). While signals are
+// held, a signal that comes ends the wait, and so does one already noticed by an earlier wait: once
+// signalled, no wait starts again. A descriptor the system cannot watch (a device on macOS) counts
+// as ready.
+Readiness wait_until_ready(int fd, WaitFor what,
                            std::optional<std::chrono::steady_clock::time_point> deadline);
 
 // Whether a held signal has been noticed and not yet answered.

@@ -1,6 +1,5 @@
 // Whatever an app writes back, read through a real socket pair with a short deadline.
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstddef>
@@ -52,10 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ::setsockopt(ours.get(), SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
     if (!kestrum::write_all(app.get(), input)) return 0;
   }  // the app closes: the reader sees the end of the stream
-  kestrum::UniqueFd write_side(::dup(ours.get()));
-  kestrum::AppConnection connection(std::move(ours), std::move(write_side));
+  auto connection = kestrum::AppConnection::over(std::move(ours));
+  if (!connection) return 0;
   const auto deadline = kestrum::Clock::now() + std::chrono::milliseconds(200);
-  const auto answer = kestrum::read_answer(connection, kId, deadline);
+  const auto answer = kestrum::read_answer(*connection, kId, deadline);
   if (answer) FUZZ_CHECK(is_result_of_some_line(input, *answer));
   return 0;
 }

@@ -67,7 +67,8 @@ std::optional<std::string> read_input(bool writer_gone) {
   input.reserve(kSmallInputBytes);
   for (;;) {
     if (g_blocking && !writer_gone) {
-      const kestrum::Readiness ready = kestrum::wait_until_ready(STDIN_FILENO, false, std::nullopt);
+      const kestrum::Readiness ready =
+          kestrum::wait_until_ready(STDIN_FILENO, kestrum::WaitFor::Reading, std::nullopt);
       if (ready == kestrum::Readiness::Signalled) return std::nullopt;
       writer_gone = ready == kestrum::Readiness::AtEnd;
     }
@@ -94,7 +95,8 @@ Written write_answer(int fd, std::string_view bytes) {
   auto give_up_at = std::chrono::steady_clock::now() + kStalledReaderLimit;
   while (!bytes.empty()) {
     if (g_blocking) {
-      const kestrum::Readiness ready = kestrum::wait_until_ready(fd, true, give_up_at);
+      const kestrum::Readiness ready =
+          kestrum::wait_until_ready(fd, kestrum::WaitFor::Writing, give_up_at);
       if (ready == kestrum::Readiness::Signalled) return Written::Signalled;
       if (ready != kestrum::Readiness::Ready) return Written::Cut;
     }
@@ -109,7 +111,8 @@ Written write_answer(int fd, std::string_view bytes) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       if (g_blocking) continue;  // the wait above comes first
-      const kestrum::Readiness ready = kestrum::wait_until_ready(fd, true, give_up_at);
+      const kestrum::Readiness ready =
+          kestrum::wait_until_ready(fd, kestrum::WaitFor::Writing, give_up_at);
       if (ready == kestrum::Readiness::Ready) continue;
     }
     return Written::Cut;

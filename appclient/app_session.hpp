@@ -1,7 +1,8 @@
 // One conversation with the app over its local socket: open (connect and greet), then
-// requests and notifications, then close. Every wait is bounded by the session's deadline;
-// nothing is retried. The message ids are the session's business: the greeting is 1, the
-// requests after it 2, 3, ..., so that every answer is told apart by position.
+// requests and notifications, then close. Every wait is bounded by the session's deadline,
+// or by the one a call is given for its answer; nothing is retried. The message ids are the
+// session's business: the greeting is 1, the requests after it 2, 3, ..., so that every answer is
+// told apart by position.
 #pragma once
 
 #include <chrono>
@@ -12,7 +13,7 @@
 #include <string_view>
 
 #include "appclient/connection.hpp"
-#include "appclient/deadline.hpp"
+#include "common/deadline.hpp"
 #include "common/json.hpp"
 
 namespace kestrum {
@@ -30,17 +31,19 @@ class AppSession {
                                                   const Json& hello, std::chrono::nanoseconds limit,
                                                   const Admit& admit = {});
 
-  // A request with the next id, sent by the deadline: the "result" of its answer, which is
-  // awaited until `answer_by` (the deadline unless given). The app's own lines and other
-  // answers are skipped.
+  // A request with the next id: the "result" of its answer. The app's own lines and other
+  // answers are skipped. The session's deadline bounds the send; `answer_by` bounds the wait
+  // for the answer (the session's deadline unless given), so that an answer a person gives
+  // may take longer than the app may take to read the request.
   std::expected<Json, RpcError> call(std::string_view method, const Json& params);
   std::expected<Json, RpcError> call(std::string_view method, const Json& params,
                                      Clock::time_point answer_by);
 
-  // Done once its line is written; nothing comes back.
+  // Done once its line is written by the session's deadline; nothing comes back.
   std::expected<void, RpcError> notify(std::string_view method, const Json& params);
 
-  // Moves the deadline for what follows, as when a person is now to decide.
+  // Replaces the session's deadline for every send and answer after it, as when the app has
+  // put a call on hold for a person to decide.
   void renew_deadline(Clock::time_point deadline) { deadline_ = deadline; }
 
   // Tests drive the wire below the session with this (connection.hpp).

@@ -1,13 +1,7 @@
-#include "appclient/rpc.hpp"
+#include "appclient/app_session.hpp"
 
-#include "appclient/answer_line.hpp"
-
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 
-#include <cstring>
 #include <future>
 #include <memory>
 #include <thread>
@@ -41,7 +35,7 @@ milliseconds since(Clock::time_point start) {
 }
 
 // Every test checks that neither the client nor the stand-in app left a descriptor open.
-class RpcTest : public ::testing::Test {
+class AppSessionTest : public ::testing::Test {
  protected:
   void SetUp() override { fds_before_ = testkit::count_open_fds(); }
   void TearDown() override {
@@ -77,66 +71,9 @@ class RpcTest : public ::testing::Test {
   int fds_before_ = 0;
 };
 
-TEST(RpcErrorText, IsTheName) {
-  EXPECT_EQ(to_string(RpcError::Connect), "Connect");
-  EXPECT_EQ(to_string(RpcError::Io), "Io");
-  EXPECT_EQ(to_string(RpcError::Timeout), "Timeout");
-  EXPECT_EQ(to_string(RpcError::Protocol), "Protocol");
-}
-
-// --- connecting -------------------------------------------------------------------------
-
-TEST_F(RpcTest, MissingSocketFileFailsAtOnce) {
-  const auto start = Clock::now();
-  EXPECT_EQ(call(5s).error(), RpcError::Connect);
-  EXPECT_LT(since(start), 1s);
-}
-
-TEST_F(RpcTest, SocketFileWithoutListenerIsConnect) {
-  {
-    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, socket_.c_str());
-    ASSERT_EQ(::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  }  // closed: the file stays, nobody listens
-  EXPECT_EQ(connect_with_timeout(socket_, 2s).error(), RpcError::Connect);
-}
-
-TEST_F(RpcTest, PathTooLongForAnAddressIsConnect) {
-  EXPECT_EQ(connect_with_timeout(dir_.path() / std::string(200, 'x'), 2s).error(),
-            RpcError::Connect);
-  EXPECT_EQ(connect_with_timeout("", 2s).error(), RpcError::Connect);
-}
-
-// Linux waits for room in a full backlog until the limit; macOS refuses at once.
-TEST_F(RpcTest, ListenerThatNeverAcceptsFailsWithinTheLimit) {
-#ifdef __APPLE__
-  constexpr RpcError kFullBacklog = RpcError::Connect;
-#else
-  constexpr RpcError kFullBacklog = RpcError::Timeout;
-#endif
-  FullListener full(socket_);
-  auto start = Clock::now();
-  EXPECT_EQ(connect_with_timeout(socket_, 300ms).error(), kFullBacklog);
-  if (kFullBacklog == RpcError::Timeout) {
-    EXPECT_GE(since(start), 250ms);
-  }
-  EXPECT_LT(since(start), 2s);
-
-  start = Clock::now();
-  EXPECT_EQ(call(300ms).error(), kFullBacklog);
-  EXPECT_LT(since(start), 2s);
-}
-
-TEST_F(RpcTest, NoTimeLeftIsTimeout) {
-  app();
-  EXPECT_EQ(connect_with_timeout(socket_, 0ns).error(), RpcError::Timeout);
-}
-
 // --- greeting ---------------------------------------------------------------------------
 
-TEST_F(RpcTest, WritesGreetingAndRequestAsCompactLinesInNameOrder) {
+TEST_F(AppSessionTest, WritesGreetingAndRequestAsCompactLinesInNameOrder) {
   app().on("m", Reply::result(1));
   ASSERT_TRUE(call());
   ASSERT_TRUE(app().wait_for_messages(2, 4s));
@@ -148,18 +85,7 @@ TEST_F(RpcTest, WritesGreetingAndRequestAsCompactLinesInNameOrder) {
   EXPECT_EQ(lines[0].connection, lines[1].connection);
 }
 
-TEST_F(RpcTest, GreetingSidesAreDistinctCloseOnExecDescriptors) {
-  app();
-  auto session = AppSession::open(socket_, hello_, 2s);
-  ASSERT_TRUE(session);
-  const AppConnection& connection = session->connection_for_tests();
-  EXPECT_NE(connection.read_fd(), connection.write_fd());
-  EXPECT_GE(connection.write_fd(), 3);
-  EXPECT_TRUE(::fcntl(connection.write_fd(), F_GETFD) & FD_CLOEXEC);
-  EXPECT_TRUE(::fcntl(connection.read_fd(), F_GETFD) & FD_CLOEXEC);
-}
-
-TEST_F(RpcTest, GreetingWithoutProtocolZeroStopsBeforeTheRequest) {
+TEST_F(AppSessionTest, GreetingWithoutProtocolZeroStopsBeforeTheRequest) {
   const Json versions[] = {1u, "0", 0.0, -1, nullptr};
   for (const Json& version : versions) {
     app().on("hello", Reply::greeting(version));
@@ -174,14 +100,14 @@ TEST_F(RpcTest, GreetingWithoutProtocolZeroStopsBeforeTheRequest) {
   for (const auto& message : app().messages()) EXPECT_EQ(message["method"], "hello");
 }
 
-TEST_F(RpcTest, GreetingAnswerMayCarryMoreMembers) {
+TEST_F(AppSessionTest, GreetingAnswerMayCarryMoreMembers) {
   app().on("hello", Reply::result({{"protocol_version", 0u}, {"app", "x"}}));
   EXPECT_EQ(answer_of(Reply::result(3)), Json(3));
 }
 
 // --- which line is the answer -----------------------------------------------------------
 
-TEST_F(RpcTest, UnrelatedLinesAreSkipped) {
+TEST_F(AppSessionTest, UnrelatedLinesAreSkipped) {
   Reply reply = Reply::result("other").with_id(7);
   reply.then(Reply::line(R"({"jsonrpc":"2.0","result":"no id"})"))
       .then(Reply::line("[2]"))
@@ -191,7 +117,7 @@ TEST_F(RpcTest, UnrelatedLinesAreSkipped) {
   EXPECT_EQ(answer_of(std::move(reply)), Json("mine"));
 }
 
-TEST_F(RpcTest, OnlyTheUnsignedIntegerIdMatches) {
+TEST_F(AppSessionTest, OnlyTheUnsignedIntegerIdMatches) {
   Reply reply = Reply::result("fractional").with_id(2.0);
   reply.then(Reply::result("negative").with_id(-2))
       .then(Reply::result("text").with_id("2"))
@@ -199,13 +125,13 @@ TEST_F(RpcTest, OnlyTheUnsignedIntegerIdMatches) {
   EXPECT_EQ(answer_of(std::move(reply)), Json("mine"));
 }
 
-TEST_F(RpcTest, ResultMayBeAnyValueIncludingNull) {
+TEST_F(AppSessionTest, ResultMayBeAnyValueIncludingNull) {
   EXPECT_EQ(answer_of(Reply::result(nullptr)), Json(nullptr));
   EXPECT_EQ(answer_of(Reply::result({{"a", {1, 2}}})), Json({{"a", {1, 2}}}));
   EXPECT_EQ(answer_of(Reply::line(" \t{\"id\":2,\"result\":4} \r")), Json(4));
 }
 
-TEST_F(RpcTest, ErrorMemberOrMissingResultIsProtocol) {
+TEST_F(AppSessionTest, ErrorMemberOrMissingResultIsProtocol) {
   EXPECT_EQ(answer_of(Reply::error()).error(), RpcError::Protocol);
   EXPECT_EQ(answer_of(Reply::error(nullptr)).error(), RpcError::Protocol);
   EXPECT_EQ(answer_of(Reply::line(R"({"error":null,"id":2,"result":1})")).error(),
@@ -213,7 +139,7 @@ TEST_F(RpcTest, ErrorMemberOrMissingResultIsProtocol) {
   EXPECT_EQ(answer_of(Reply::line(R"({"id":2})")).error(), RpcError::Protocol);
 }
 
-TEST_F(RpcTest, LineThatIsNotExactlyOneValueIsProtocolAtOnce) {
+TEST_F(AppSessionTest, LineThatIsNotExactlyOneValueIsProtocolAtOnce) {
   for (const char* text : {"", "   ", R"({"id":2,"result":1} x)", R"({"id":2,"result":1}{})",
                            "{\"id\":2,", "not json"}) {
     // The good answer behind the bad line must not be read.
@@ -223,38 +149,38 @@ TEST_F(RpcTest, LineThatIsNotExactlyOneValueIsProtocolAtOnce) {
   }
 }
 
-TEST_F(RpcTest, NestingBeyondTheGuardIsProtocol) {
+TEST_F(AppSessionTest, NestingBeyondTheGuardIsProtocol) {
   const std::string deep = std::string(100000, '[') + std::string(100000, ']');
   EXPECT_EQ(answer_of(Reply::line(deep)).error(), RpcError::Protocol);
 }
 
 // --- the connection ends or breaks ------------------------------------------------------
 
-TEST_F(RpcTest, InvalidUtf8LineIsIo) {
+TEST_F(AppSessionTest, InvalidUtf8LineIsIo) {
   EXPECT_EQ(answer_of(Reply::bytes("{\"id\":2,\"result\":\"\xff\"}\n")).error(), RpcError::Io);
 }
 
-TEST_F(RpcTest, AppClosingAfterTheGreetingFailsARequestButNotANotification) {
+TEST_F(AppSessionTest, AppClosingAfterTheGreetingFailsARequestButNotANotification) {
   // The pause lets the notification's line be written before the close.
   app().on("hello", Reply::greeting().then(Reply::close().after(300ms)));
   EXPECT_EQ(call().error(), RpcError::Io);
   EXPECT_TRUE(notify());
 }
 
-TEST_F(RpcTest, AppClosingBeforeOrInsideTheAnswerIsIo) {
+TEST_F(AppSessionTest, AppClosingBeforeOrInsideTheAnswerIsIo) {
   app().on("hello", Reply::close());
   EXPECT_EQ(call().error(), RpcError::Io);
   app().on("hello", Reply::bytes(R"({"id":1,"res)").and_close());
   EXPECT_EQ(call().error(), RpcError::Protocol);  // a last line is parsed like any other
 }
 
-TEST_F(RpcTest, LastLineWithoutLineFeedCounts) {
+TEST_F(AppSessionTest, LastLineWithoutLineFeedCounts) {
   EXPECT_EQ(answer_of(Reply::bytes(R"({"id":2,"result":5})").and_close()), Json(5));
 }
 
 // --- deadlines --------------------------------------------------------------------------
 
-TEST_F(RpcTest, StallingAppTimesOutAtTheDeadline) {
+TEST_F(AppSessionTest, StallingAppTimesOutAtTheDeadline) {
   for (const char* method : {"hello", "m"}) {
     app().on(method, Reply::silence());
     const auto start = Clock::now();
@@ -264,16 +190,23 @@ TEST_F(RpcTest, StallingAppTimesOutAtTheDeadline) {
   }
 }
 
-TEST_F(RpcTest, LateAnswerMissesAShortDeadlineAndMeetsALongOne) {
+TEST_F(AppSessionTest, ListenerThatNeverAcceptsFailsWithinTheLimit) {
+  FullListener full(socket_);
+  const auto start = Clock::now();
+  EXPECT_FALSE(call(300ms));
+  EXPECT_LT(since(start), 2s);
+}
+
+TEST_F(AppSessionTest, LateAnswerMissesAShortDeadlineAndMeetsALongOne) {
   EXPECT_EQ(answer_of(Reply::result(1).after(800ms), 300ms).error(), RpcError::Timeout);
   EXPECT_EQ(answer_of(Reply::result(1).after(300ms), 3s), Json(1));
 }
 
-TEST_F(RpcTest, TrickledAnswerIsReadWhileTimeLasts) {
+TEST_F(AppSessionTest, TrickledAnswerIsReadWhileTimeLasts) {
   EXPECT_EQ(answer_of(Reply::result(12345).trickled(5ms), 4s), Json(12345));
 }
 
-TEST_F(RpcTest, TrickledAnswerCannotOutlastTheDeadline) {
+TEST_F(AppSessionTest, TrickledAnswerCannotOutlastTheDeadline) {
   // About 40 bytes, 100 ms apart: each receive succeeds within its own timeout, but the
   // whole line would take 4 s.
   const auto start = Clock::now();
@@ -282,14 +215,14 @@ TEST_F(RpcTest, TrickledAnswerCannotOutlastTheDeadline) {
   EXPECT_LT(since(start), 1500ms);
 }
 
-TEST_F(RpcTest, LineThatNeverEndsIsRefusedAtTheCap) {
+TEST_F(AppSessionTest, LineThatNeverEndsIsRefusedAtTheCap) {
   const auto start = Clock::now();
   EXPECT_EQ(answer_of(Reply::bytes(std::string(kMaxLineBytes + 1, ' ')), 20s).error(),
             RpcError::Protocol);
   EXPECT_LT(since(start), 15s);
 }
 
-TEST_F(RpcTest, AnswerOfCountlessSmallValuesIsRefused) {
+TEST_F(AppSessionTest, AnswerOfCountlessSmallValuesIsRefused) {
   // Each takes far more to build than to send: a line below the cap must not cost
   // hundreds of megabytes and seconds.
   const Json many(kMaxAnswerValues, Json::object({{"", 0}}));
@@ -298,29 +231,14 @@ TEST_F(RpcTest, AnswerOfCountlessSmallValuesIsRefused) {
             1000u);
 }
 
-TEST_F(RpcTest, LargeLineBelowTheCapIsRead) {
+TEST_F(AppSessionTest, LargeLineBelowTheCapIsRead) {
   const std::string big(1 << 20, 'a');
   EXPECT_EQ(answer_of(Reply::result(big), 10s), Json(big));
 }
 
-TEST_F(RpcTest, SendToAnAppThatDoesNotReadTimesOut) {
-  int pair[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-  UniqueFd app_side(pair[1]);
-  AppConnection connection{UniqueFd(pair[0]), UniqueFd(::fcntl(pair[0], F_DUPFD_CLOEXEC, 3))};
-  const Json huge = std::string(8 << 20, 'x');
-  const auto start = Clock::now();
-  EXPECT_EQ(send_message(connection, std::nullopt, "m", huge, deadline_after(300ms)).error(),
-            RpcError::Timeout);
-  EXPECT_LT(since(start), 3s);  // writing the text out counts too, slow in sanitised builds
-  EXPECT_EQ(send_message(connection, std::nullopt, "m", huge, Clock::now() - 1ms).error(),
-            RpcError::Timeout);
-  EXPECT_EQ(read_answer(connection, 2, Clock::now()).error(), RpcError::Timeout);
-}
-
 // --- notifications and parallel callers -------------------------------------------------
 
-TEST_F(RpcTest, NotificationReturnsOnceWrittenWithoutId) {
+TEST_F(AppSessionTest, NotificationReturnsOnceWrittenWithoutId) {
   app();
   const auto start = Clock::now();
   EXPECT_TRUE(notify(10s));
@@ -329,7 +247,7 @@ TEST_F(RpcTest, NotificationReturnsOnceWrittenWithoutId) {
   EXPECT_EQ(app().received()[1].line, R"({"jsonrpc":"2.0","method":"m","params":{"k":"v"}})");
 }
 
-TEST_F(RpcTest, ParallelCallersAreServedAtOnce) {
+TEST_F(AppSessionTest, ParallelCallersAreServedAtOnce) {
   app().on("m",
            [](const Json& request) { return Reply::result(request["params"]["n"]).after(500ms); });
   std::vector<std::future<std::expected<Json, RpcError>>> calls;

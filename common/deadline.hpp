@@ -1,5 +1,5 @@
-// Deadlines on the monotonic clock, and the socket timeouts derived from them: every wait
-// of the client is bounded by one of these.
+// Deadlines on the monotonic clock. Every wait of both programs is bounded by one; the
+// README's table of deadlines says which, how long, and why.
 #pragma once
 
 #include <chrono>
@@ -14,9 +14,5 @@ Clock::time_point deadline_after(std::chrono::nanoseconds limit);
 
 // Time left until the deadline; nothing once it is reached.
 std::optional<Clock::duration> time_left(Clock::time_point deadline);
-
-// Sets SO_SNDTIMEO or SO_RCVTIMEO to `left`, but never below 1 ms: a zero timeout would
-// mean "wait for ever".
-bool set_socket_timeout(int fd, int option, Clock::duration left);
 
 }  // namespace kestrum
