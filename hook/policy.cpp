@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "appclient/rpc.hpp"
+#include "appclient/app_session.hpp"
 #include "hook/event_names.hpp"
 #include "hook/messages.hpp"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "appclient/rpc.hpp"
+#include "appclient/app_session.hpp"
 #include "testing/app_double/fake_app.hpp"
 #include "testing/process/process.hpp"
 #include "testing/process/temp_dir.hpp"

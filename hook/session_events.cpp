@@ -1,6 +1,6 @@
 #include "hook/session_events.hpp"
 
-#include "appclient/rpc.hpp"
+#include "appclient/app_session.hpp"
 #include "hook/event_names.hpp"
 #include "hook/messages.hpp"
 

@@ -49,8 +49,7 @@ int launch_claude(const Launch& command) {
   }
 
   Json params = registration_params(current_directory().value_or(""), *args);
-  const Env env = Env::from_process();
-  const auto registered = cli_register(command.leading, env, std::move(params), kRegisterLimit);
+  const auto registered = cli_register(command.leading, own, std::move(params), kRegisterLimit);
   Plan plan = plan_launch(registered, command.words, *args);
   if (plan.notice) write_line(STDERR_FILENO, unregistered_notice(*plan.notice));
 

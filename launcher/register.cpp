@@ -21,7 +21,7 @@ Json hello_params(std::string token) {
 }  // namespace
 
 std::expected<Json, RegisterError> cli_register(std::span<const std::string> leading,
-                                                const Env& env, Json params,
+                                                const ProfileEnv& env, Json params,
                                                 std::chrono::nanoseconds limit) {
   const auto paths = resolve_profile_paths(leading, env);
   if (!paths) {

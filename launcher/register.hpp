@@ -7,7 +7,7 @@
 #include <string>
 #include <variant>
 
-#include "appclient/rpc.hpp"
+#include "appclient/app_session.hpp"
 #include "common/json.hpp"
 #include "profile/env.hpp"
 #include "profile/profile_options.hpp"
@@ -22,7 +22,7 @@ using RegisterError = std::variant<PathsError, MissingHome, AppNotRunning, RpcEr
 // `leading` are the launcher's words in front of `claude`; `params` carries "cwd" and,
 // when set, "mode" and "resume", and gets "config_dir". The app's reply. Writes nothing.
 std::expected<Json, RegisterError> cli_register(std::span<const std::string> leading,
-                                                const Env& env, Json params,
+                                                const ProfileEnv& env, Json params,
                                                 std::chrono::nanoseconds limit);
 
 }  // namespace kestrum::launcher

@@ -18,12 +18,16 @@ std::optional<std::string> utf8_variable(const char* name) {
   return std::string(value);
 }
 
+void read_profile_env(ProfileEnv& env) {
+  if (const char* home = std::getenv("HOME")) env.home = std::filesystem::path(home);
+  env.claude_config_dir = utf8_variable("CLAUDE_CONFIG_DIR");
+}
+
 }  // namespace
 
 Env Env::from_process() {
   Env env;
-  if (const char* home = std::getenv("HOME")) env.home = std::filesystem::path(home);
-  env.claude_config_dir = utf8_variable("CLAUDE_CONFIG_DIR");
+  read_profile_env(env);
   env.launch_token = utf8_variable("KESTRUM_LAUNCH_TOKEN");
   if (const char* socket = std::getenv("KESTRUM_SOCKET"); socket && *socket) {
     env.socket = std::filesystem::path(socket);
@@ -40,7 +44,7 @@ Env Env::from_process() {
 
 LauncherEnv LauncherEnv::from_process() {
   LauncherEnv env;
-  if (const char* home = std::getenv("HOME")) env.home = std::filesystem::path(home);
+  read_profile_env(env);
   if (const char* path = std::getenv("PATH"); path && is_valid_utf8(path)) env.path = path;
   return env;
 }
@@ -51,7 +55,7 @@ std::optional<std::string> statusline_cap_variable() {
   return std::string(value);
 }
 
-std::string config_directory(const Env& env) {
+std::string config_directory(const ProfileEnv& env) {
   std::string dir;
   if (env.claude_config_dir) {
     dir = *env.claude_config_dir;

@@ -13,22 +13,30 @@
 
 namespace kestrum {
 
-struct Env {
+// What finding a profile's files and Claude Code's configuration needs: all that both
+// programs read alike.
+struct ProfileEnv {
   std::optional<std::filesystem::path> home;     // HOME; empty counts as present
   std::optional<std::string> claude_config_dir;  // CLAUDE_CONFIG_DIR: UTF-8, not empty
-  std::optional<std::string> launch_token;       // KESTRUM_LAUNCH_TOKEN: UTF-8, not empty
-  std::optional<std::filesystem::path> socket;   // KESTRUM_SOCKET: any bytes, not empty
-  std::optional<std::string> user_statusline;    // KESTRUM_USER_STATUSLINE: UTF-8, not empty
+  // Development mode: the app's development build keeps its data under "kestrum Dev" and may
+  // be pointed elsewhere with "--data-dir". The programs as built always serve the released
+  // app, so only tests turn it on; this is the one switch a development build would flip.
+  bool dev = false;
+};
+
+// The hook's snapshot.
+struct Env : ProfileEnv {
+  std::optional<std::string> launch_token;      // KESTRUM_LAUNCH_TOKEN: UTF-8, not empty
+  std::optional<std::filesystem::path> socket;  // KESTRUM_SOCKET: any bytes, not empty
+  std::optional<std::string> user_statusline;   // KESTRUM_USER_STATUSLINE: UTF-8, not empty
   // The running program's path, looked up when asked: only the status line needs it, and
   // the lookup is a system call every other run would pay for.
   std::function<std::optional<std::filesystem::path>()> current_exe;
+  // Connecting, greeting and an ordinary answer; the README's table of deadlines says why.
   std::chrono::nanoseconds request_timeout = std::chrono::seconds(2);
   // Replaceable where an Env is built by other means (tests).
   std::function<std::optional<std::uint32_t>()> desktop_pid;
   std::uint32_t parent_pid = 0;
-  // Development mode: "kestrum Dev" data directory and "--data-dir". Nothing sets it in
-  // either program as built; only tests turn it on.
-  bool dev = false;
 
   static Env from_process();
 
@@ -36,10 +44,9 @@ struct Env {
   std::uint32_t reported_pid() const { return parent_pid == 0 ? 1 : parent_pid; }
 };
 
-// What the launcher reads for itself, to find Claude Code.
-struct LauncherEnv {
-  std::optional<std::filesystem::path> home;  // HOME; empty counts as present
-  std::optional<std::string> path;            // PATH: UTF-8, may be empty
+// What the launcher reads: where to find Claude Code, and where to register it.
+struct LauncherEnv : ProfileEnv {
+  std::optional<std::string> path;  // PATH: UTF-8, may be empty
 
   static LauncherEnv from_process();
 };
@@ -49,7 +56,7 @@ struct LauncherEnv {
 std::optional<std::string> statusline_cap_variable();
 
 // CLAUDE_CONFIG_DIR, else HOME/.claude; trailing slashes removed unless only slashes remain.
-std::string config_directory(const Env& env);
+std::string config_directory(const ProfileEnv& env);
 
 // The current working directory as text, invalid UTF-8 replaced.
 std::optional<std::string> current_directory();

@@ -42,7 +42,7 @@ std::filesystem::path choose_data_dir(std::span<const std::string> words,
 namespace kestrum {
 
 std::expected<ProfilePaths, ResolveError> resolve_profile_paths(std::span<const std::string> words,
-                                                                const Env& env) {
+                                                                const ProfileEnv& env) {
   const auto profile = select_profile(words);
   if (!profile) return std::unexpected(profile.error());
   if (!env.home) return std::unexpected(MissingHome{});

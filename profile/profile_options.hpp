@@ -28,6 +28,6 @@ using ResolveError = std::variant<PathsError, MissingHome>;
 
 // The selected profile's paths under the chosen data directory.
 std::expected<ProfilePaths, ResolveError> resolve_profile_paths(std::span<const std::string> words,
-                                                                const Env& env);
+                                                                const ProfileEnv& env);
 
 }  // namespace kestrum

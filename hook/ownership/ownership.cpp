@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "appclient/rpc.hpp"
+#include "appclient/app_session.hpp"
 #include "common/json.hpp"
 #include "common/proc.hpp"
 #include "common/utf8.hpp"

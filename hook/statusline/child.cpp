@@ -211,15 +211,19 @@ std::optional<ChildHandle> spawn_with_input(const Command& command, std::string_
   return child;
 }
 
+Command shell_command(std::string text) {
+  return Command{.program = "/bin/sh", .args = {"-c", std::move(text)}};
+}
+
 std::optional<std::string> wait_for_output(ChildHandle child, Clock::time_point deadline,
-                                           bool kill_on_timeout) {
+                                           AtDeadline at_deadline) {
   OutputSink out{child.take_output(), {}};
   const Ended ended = pump(child, out, deadline);
   if (ended == Ended::Finished) return clean_output(out.bytes);
   // Exited, but another process of its group still holds the output open: what came is
   // taken.
   const bool exited = child.reaped();
-  if (kill_on_timeout) kill_process_group(child);
+  if (at_deadline == AtDeadline::Kill) kill_process_group(child);
   child.let_go();
   if (exited) return clean_output(out.bytes);
   return std::nullopt;

@@ -12,18 +12,24 @@
 #include <utility>
 #include <vector>
 
-#include "appclient/deadline.hpp"
+#include "common/deadline.hpp"
 #include "common/unique_fd.hpp"
 
 namespace kestrum::statusline {
 
 struct Command {
   std::string program;
-  std::vector<std::string> args;  // after the program; the program is also argv[0]
-  std::vector<std::pair<std::string, std::string>> env_changes;  // set over the inherited ones
+  std::vector<std::string> args = {};  // after the program; the program is also argv[0]
+  std::vector<std::pair<std::string, std::string>> env_changes = {};  // set over inherited ones
   // Left running when its handle is dropped, instead of being killed with its group.
   bool background = false;
 };
+
+// `text` run by /bin/sh, as Claude Code runs a status line command.
+Command shell_command(std::string text);
+
+// What becomes of a child still running when its output is no longer awaited.
+enum class AtDeadline { Kill, LetRun };
 
 // The child's standard input not yet written, and the non-blocking pipe it goes through.
 struct InputFeed {
@@ -72,7 +78,7 @@ std::optional<ChildHandle> spawn_with_input(const Command& command, std::string_
 
 // The child's cleaned output, or nothing when it did not exit with output by the deadline.
 std::optional<std::string> wait_for_output(ChildHandle child, Clock::time_point deadline,
-                                           bool kill_on_timeout);
+                                           AtDeadline at_deadline);
 
 // SIGKILL to the child's whole group, then the child itself is reaped.
 void kill_process_group(ChildHandle& child);

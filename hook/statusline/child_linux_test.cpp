@@ -24,9 +24,9 @@ using kestrum::testkit::TempDir;
 
 std::optional<std::string> run_for(const std::string& script, std::chrono::milliseconds within,
                                    std::string_view input) {
-  auto child = spawn_with_input(Command{"/bin/sh", {"-c", script}, {}, false}, input);
+  auto child = spawn_with_input(shell_command(script), input);
   if (!child) return "not started";
-  return wait_for_output(std::move(*child), Clock::now() + within, true);
+  return wait_for_output(std::move(*child), Clock::now() + within, AtDeadline::Kill);
 }
 
 // Makes every new thread need a stack the system will not give; the child process that
@@ -72,7 +72,7 @@ TEST(ThreadRefusalTest, FeedingWaitingAndTimingOutNeedNoThread) {
 
 TEST(ThreadRefusalTest, AProgramThatCannotStartLeavesNoChildBehind) {
   in_forked_process([] {
-    return !spawn_with_input(Command{"/nonexistent/program", {}, {}, false}, "input") &&
+    return !spawn_with_input(Command{.program = "/nonexistent/program"}, "input") &&
            no_child_left();
   });
 }

@@ -22,10 +22,6 @@ using kestrum::testkit::count_open_fds;
 using kestrum::testkit::process_gone;
 using kestrum::testkit::TempDir;
 
-Command shell(const std::string& script) {
-  return Command{"/bin/sh", {"-c", script}, {}, false};
-}
-
 ChildHandle start(const Command& command, std::string_view input = {}) {
   auto child = spawn_with_input(command, input);
   if (!child) throw std::runtime_error("not started: " + command.args.back());
@@ -34,7 +30,8 @@ ChildHandle start(const Command& command, std::string_view input = {}) {
 
 std::optional<std::string> run_for(const std::string& script, std::chrono::milliseconds within,
                                    std::string_view input = {}) {
-  return wait_for_output(start(shell(script), input), Clock::now() + within, true);
+  return wait_for_output(start(shell_command(script), input), Clock::now() + within,
+                         AtDeadline::Kill);
 }
 
 TEST(SpawnTest, FeedsInputAndCollectsCleanedOutput) {
@@ -70,9 +67,9 @@ TEST(SpawnTest, ChangesTheEnvironmentOverTheInheritedOne) {
   ::setenv("KESTRUM_TEST_INHERITED", "kept", 1);
   ::setenv("KESTRUM_TEST_CHANGED", "old", 1);
   Command command =
-      shell("echo \"$KESTRUM_TEST_INHERITED $KESTRUM_TEST_CHANGED $KESTRUM_TEST_NEW\"");
+      shell_command("echo \"$KESTRUM_TEST_INHERITED $KESTRUM_TEST_CHANGED $KESTRUM_TEST_NEW\"");
   command.env_changes = {{"KESTRUM_TEST_CHANGED", "new"}, {"KESTRUM_TEST_NEW", "added"}};
-  EXPECT_EQ(wait_for_output(start(command), Clock::now() + 4s, true),
+  EXPECT_EQ(wait_for_output(start(command), Clock::now() + 4s, AtDeadline::Kill),
             std::optional<std::string>("kept new added"));
   ::unsetenv("KESTRUM_TEST_INHERITED");
   ::unsetenv("KESTRUM_TEST_CHANGED");
@@ -103,13 +100,14 @@ TEST(SpawnTest, ChildLeadsItsOwnGroupWithDefaultSignalsAndNoStandardError) {
 }
 
 TEST(SpawnTest, ACommandThatCannotStartGivesNothing) {
-  EXPECT_FALSE(spawn_with_input(Command{"/nonexistent/program", {}, {}, false}, "input"));
+  EXPECT_FALSE(spawn_with_input(Command{.program = "/nonexistent/program"}, "input"));
 }
 
 TEST(WaitTest, WithoutKillingATimedOutChildGoesOn) {
-  ChildHandle child = start(shell("sleep 30"));
+  ChildHandle child = start(shell_command("sleep 30"));
   const auto pid = static_cast<pid_t>(child.pid());
-  EXPECT_EQ(wait_for_output(std::move(child), Clock::now() + 100ms, false), std::nullopt);
+  EXPECT_EQ(wait_for_output(std::move(child), Clock::now() + 100ms, AtDeadline::LetRun),
+            std::nullopt);
   EXPECT_EQ(::kill(pid, 0), 0);
   ::kill(-pid, SIGKILL);
   ::waitpid(pid, nullptr, 0);
@@ -118,13 +116,13 @@ TEST(WaitTest, WithoutKillingATimedOutChildGoesOn) {
 TEST(ChildHandleTest, DroppingAHandleKillsOnlyForegroundChildren) {
   pid_t foreground = 0;
   {
-    ChildHandle child = start(shell("sleep 30"));
+    ChildHandle child = start(shell_command("sleep 30"));
     foreground = static_cast<pid_t>(child.pid());
   }
   EXPECT_TRUE(process_gone(foreground));
   EXPECT_EQ(::waitpid(foreground, nullptr, WNOHANG), -1);  // already reaped
 
-  Command background = shell("sleep 30");
+  Command background = shell_command("sleep 30");
   background.background = true;
   pid_t kept = 0;
   {
@@ -141,8 +139,8 @@ TEST(ChildHandleTest, LeavesNoDescriptorBehind) {
   run_for("cat", 4s, std::string(1 << 20, 'x'));
   run_for("exec 0<&-; echo ok", 4s, std::string(1 << 20, 'x'));
   run_for("sleep 30", 100ms, "x");
-  { ChildHandle dropped = start(shell("sleep 30"), "x"); }
-  auto missing = spawn_with_input(Command{"/nonexistent", {}, {}, false}, "x");
+  { ChildHandle dropped = start(shell_command("sleep 30"), "x"); }
+  auto missing = spawn_with_input(Command{.program = "/nonexistent"}, "x");
   EXPECT_EQ(count_open_fds(), before);
 }
 

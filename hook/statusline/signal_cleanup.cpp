@@ -85,4 +85,12 @@ HeldSignals::~HeldSignals() {
   ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }
 
+std::optional<ChildHandle> spawn_guarded(const Command& command, std::string_view input,
+                                         SignalCleanup& cleanup) {
+  const HeldSignals held;
+  auto child = spawn_with_input(command, input);
+  if (child) cleanup.guard_group(static_cast<pid_t>(child->pid()));
+  return child;
+}
+
 }  // namespace kestrum::statusline

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/signals.hpp"
+#include "hook/statusline/child.hpp"
 
 namespace kestrum::statusline {
 
@@ -46,5 +47,10 @@ class HeldSignals {
  private:
   sigset_t previous_{};
 };
+
+// Starts `command` with the signals held and guards its group, so that no signal comes
+// between its start and its guard.
+std::optional<ChildHandle> spawn_guarded(const Command& command, std::string_view input,
+                                         SignalCleanup& cleanup);
 
 }  // namespace kestrum::statusline

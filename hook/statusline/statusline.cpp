@@ -21,57 +21,43 @@ bool has_user_command(const Env& env) {
   return env.user_statusline && !trim_unicode_whitespace(*env.user_statusline).empty();
 }
 
+// The supervisor is this program again, left running in the background: it finishes and
+// fills the cache after this process is gone.
 Command supervisor_command(const Env& env, const std::filesystem::path& exe,
                            const std::filesystem::path& cache, const std::filesystem::path& lock) {
-  Command command;
-  command.program = exe.native();
-  command.args = {"statusline-user", "--out", cache, "--lock", lock};
-  command.env_changes = {{"KESTRUM_USER_STATUSLINE", *env.user_statusline}};
-  command.background = true;  // it finishes and fills the cache after this process is gone
-  return command;
-}
-
-Command direct_command(const Env& env) {
-  return Command{"/bin/sh", {"-c", *env.user_statusline}, {}, false};
+  return Command{.program = exe.native(),
+                 .args = {"statusline-user", "--out", cache, "--lock", lock},
+                 .env_changes = {{"KESTRUM_USER_STATUSLINE", *env.user_statusline}},
+                 .background = true};
 }
 
 struct Started {
   std::optional<ChildHandle> child;
   std::optional<std::filesystem::path> cache;
-  bool kill_at_window_end = false;
+  AtDeadline at_window_end = AtDeadline::LetRun;
 };
 
+// With a session, a supervisor runs the command and leaves its output in the session's
+// cache; without one, the command runs here and dies with the window, or with this process
+// when a signal ends it first.
 Started start_user_command(const std::optional<SessionPaths>& session, std::string_view input,
-                           const Env& env) {
+                           const Env& env, std::optional<SignalCleanup>& cleanup) {
   Started started;
   if (!has_user_command(env)) return started;
-  std::optional<Command> command;
-  if (session) {
-    started.cache = session->paths.statusline_out(session->session_id);
-    const auto lock = session->paths.statusline_lock(session->session_id);
-    // A supervisor is at work or has just finished: the cache answers.
-    if (lock_is_fresh(lock)) return started;
-    // The supervisor is this program again.
-    const auto exe = env.current_exe ? env.current_exe() : std::nullopt;
-    if (!exe) return started;
-    command = supervisor_command(env, *exe, *started.cache, lock);
-  } else {
-    command = direct_command(env);
-    started.kill_at_window_end = true;
+  if (!session) {
+    auto child = spawn_guarded(shell_command(*env.user_statusline), input, cleanup.emplace());
+    if (child) started.child.emplace(std::move(*child));
+    started.at_window_end = AtDeadline::Kill;
+    return started;
   }
-  if (auto child = spawn_with_input(*command, input)) started.child.emplace(std::move(*child));
-  return started;
-}
-
-// The command that dies with the window dies with this process too, when a signal ends
-// it: it is guarded before a signal can come between its start and its guard.
-Started start_guarded(const std::optional<SessionPaths>& session, std::string_view input,
-                      const Env& env, std::optional<SignalCleanup>& cleanup) {
-  if (session) return start_user_command(session, input, env);
-  cleanup.emplace();
-  const HeldSignals held;
-  Started started = start_user_command(session, input, env);
-  if (started.child) cleanup->guard_group(static_cast<pid_t>(started.child->pid()));
+  started.cache = session->paths.statusline_out(session->session_id);
+  const auto lock = session->paths.statusline_lock(session->session_id);
+  // A supervisor is at work or has just finished: the cache answers.
+  if (lock_is_fresh(lock)) return started;
+  const auto exe = env.current_exe ? env.current_exe() : std::nullopt;
+  if (!exe) return started;
+  auto child = spawn_with_input(supervisor_command(env, *exe, *started.cache, lock), input);
+  if (child) started.child.emplace(std::move(*child));
   return started;
 }
 
@@ -97,12 +83,14 @@ Outcome run(const std::vector<std::string>& args, std::string_view input, const 
   const std::optional<SessionPaths> session = resolve_session_paths(args, status, env);
 
   std::optional<SignalCleanup> cleanup;
-  Started started = start_guarded(session, input, env, cleanup);
+  Started started = start_user_command(session, input, env, cleanup);
+  // Between the start and the wait: the user's command runs while the report is sent, so
+  // the report costs the window nothing unless the command is faster than it.
   report_usage(session, status, env);
 
   std::optional<std::string> output;
   if (started.child) {
-    output = wait_for_output(std::move(*started.child), window_end, started.kill_at_window_end);
+    output = wait_for_output(std::move(*started.child), window_end, started.at_window_end);
     if (cleanup) cleanup->guard_group(0);
   }
   if (!output && started.cache) output = read_cache(*started.cache);

@@ -25,21 +25,12 @@ std::optional<std::filesystem::path> option_value(const std::vector<std::string>
 
 // The user's command under the cap; nothing when it fails to start, outlives the cap or
 // prints only line ends.
-// Started with the signals held, so that no signal comes between its start and its guard.
-std::optional<ChildHandle> start_guarded(const std::string& command, std::string_view input,
-                                         SignalCleanup& cleanup) {
-  const HeldSignals held;
-  auto child = spawn_with_input(Command{"/bin/sh", {"-c", command}, {}, false}, input);
-  if (child) cleanup.guard_group(static_cast<pid_t>(child->pid()));
-  return child;
-}
-
 std::optional<std::string> run_capped(const std::string& command, std::string_view input,
                                       SignalCleanup& cleanup) {
   const auto cap = cap_from_environment();
-  auto child = start_guarded(command, input, cleanup);
+  auto child = spawn_guarded(shell_command(command), input, cleanup);
   if (!child) return std::nullopt;
-  auto output = wait_for_output(std::move(*child), Clock::now() + cap, true);
+  auto output = wait_for_output(std::move(*child), Clock::now() + cap, AtDeadline::Kill);
   cleanup.guard_group(0);
   return output;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "appclient/app_session.hpp"
 #include "common/utf8.hpp"
 #include "hook/intake.hpp"
 
@@ -103,6 +104,14 @@ void add_model(const Json& status, Json& report) {
 bool is_hidden_character(char32_t c) {
   return c <= 0x1F || (c >= 0x7F && c <= 0x9F) || (c >= 0x200B && c <= 0x200F) ||
          (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
+}
+
+// Best effort: the status line looks the same whether the app heard it or not.
+void send_usage_notification(const std::filesystem::path& socket, const Json& identity,
+                             const Json& params, std::chrono::nanoseconds limit) {
+  if (auto session = AppSession::open(socket, identity, limit)) {
+    [[maybe_unused]] const auto sent = session->notify("usage_report", params);
+  }
 }
 
 }  // namespace

@@ -26,8 +26,4 @@ std::optional<std::string> clean_label(const Json* value);
 // reports no failure.
 void report_usage(const std::optional<SessionPaths>& session, const Json& status, const Env& env);
 
-// The notification itself, bounded by `limit` from connecting to the last byte written.
-void send_usage_notification(const std::filesystem::path& socket, const Json& identity,
-                             const Json& params, std::chrono::nanoseconds limit);
-
 }  // namespace kestrum::statusline
