@@ -8,7 +8,7 @@
 #include <sstream>
 #include <thread>
 
-#include "appclient/rpc.hpp"
+#include "appclient/app_session.hpp"
 #include "profile/profile_paths.hpp"
 #include "profile/token.hpp"
 #include "testing/process/app_layout.hpp"
