@@ -446,9 +446,12 @@ TEST(DevAppOptionsTest, BadRulesOrHomeAreOneLineErrorsAndCreateNothing) {
   help.args = {"--help"};
   const RunResult r = run_program(KESTRUM_DEVAPP_BIN, help);
   EXPECT_EQ(r.status, 0);
-  for (const char* option : {"--home", "--profile", "--rules", "--hook", "--user-statusline",
-                             "--log", "--remote", "--help"}) {
-    EXPECT_NE(r.out.find(option), std::string::npos) << option;
+  // Every option, and every key the rules reader takes.
+  for (const char* word :
+       {"--home", "--profile", "--rules", "--hook", "--user-statusline", "--log", "--verbose",
+        "--remote", "--help", "\"tool\"", "\"input_contains\"", "\"event\"", "\"decision\"",
+        "\"reason\"", "\"then\"", "\"after_ms\"", "\"prompt_context\"", "\"remote_sessions\""}) {
+    EXPECT_NE(r.out.find(word), std::string::npos) << word;
   }
 }
 

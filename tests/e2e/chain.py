@@ -3,8 +3,10 @@
 
 Usage: chain.py --repo DIR --build DIR --claude PROGRAM
 
-The devapp and launcher commands are taken word for word from the README's "Trying it with a
-real Claude Code" section; only the build folder is made absolute and the prompt words added.
+The commands are taken word for word from the README's "Trying it with a real Claude Code"
+section and run as a user would: the devapp's and the launcher's path from the checkout, the
+launcher from a project folder, with prompt words added in print mode. Only a build other than
+build/release (KESTRUM_E2E_BUILD) changes their words.
 Claude Code talks to our model stand-in on 127.0.0.1 only, in a temporary HOME seeded so that
 no first-run screen looks anything up. Every process started here is stopped on every path.
 """
@@ -80,21 +82,32 @@ def json_lines(path):
 
 
 def readme_commands(repo):
-    """The devapp and launcher commands of the README's section on a real Claude Code."""
+    """The section on a real Claude Code: its devapp command, the line that names the
+    launcher's full path, the launch, and the print-mode example built on that launch."""
     text = read(os.path.join(repo, "README.md"))
     section = text.split("## Trying it with a real Claude Code", 1)[1].split("\n## ", 1)[0]
-    block = section.split("```sh", 1)[1].split("```", 1)[0].replace("\\\n", " ")
-    commands = [line.strip() for line in block.splitlines() if line.strip().startswith("build/")]
-    devapp = [c for c in commands if "kestrum-devapp" in c]
-    cli = [c for c in commands if "kestrum-cli" in c]
-    if len(devapp) != 1 or len(cli) != 1:
-        raise Failed("the README's section should give one devapp and one launcher command")
-    return devapp[0], cli[0]
+    blocks = [b.split("```", 1)[0].replace("\\\n", " ") for b in section.split("```sh")[1:]]
+    commands = [line.strip() for line in blocks[0].splitlines()
+                if line.strip() and not line.strip().startswith("#")]
+    examples = [line.strip() for block in blocks[1:] for line in block.splitlines()
+                if line.strip()]
+    if len(commands) != 3 or "kestrum-devapp" not in commands[0] or "=" not in commands[1]:
+        raise Failed("the README's section should give the devapp command, the launcher's "
+                     f"path and the launch, in that order, not {commands}")
+    devapp, setup, launch = commands
+    if not any(e.startswith(launch + " ") and e.endswith("</dev/null") for e in examples):
+        raise Failed(f"the README's print-mode example should be the launch, {launch!r}, "
+                     f"with a prompt and </dev/null, not {examples}")
+    return devapp, setup, launch
 
 
 class Chain:
     def __init__(self, repo, build, claude):
         self.repo, self.build, self.claude = repo, build, claude
+        self.devapp_words, self.cli_setup, self.cli_words = readme_commands(repo)
+        if build != os.path.join(repo, "build", "release"):
+            self.devapp_words = self.devapp_words.replace("build/release/", build + "/", 1)
+            self.cli_setup = self.cli_setup.replace("build/release/", build + "/", 1)
         # Under /tmp, whatever $TMPDIR says (a Mac's is too long for the sockets below), and
         # resolved, as Claude Code reports its working folder (/tmp is a link on a Mac).
         self.tmp = os.path.realpath(tempfile.mkdtemp(prefix="kestrum-e2e-", dir="/tmp"))
@@ -110,7 +123,6 @@ class Chain:
         self.tmux_started = False
         self.devapp = None
         self.failures = []
-        self.devapp_words, self.cli_words = readme_commands(repo)
 
     # ---------------------------------------------------------------- set-up
     def env(self):
@@ -163,9 +175,8 @@ class Chain:
         self.port = int(wait_until("the model stand-in", lambda: read(port_file).strip()))
 
     def start_devapp(self):
-        words = self.devapp_words.replace("build/release/", self.build + "/", 1)
-        print(f"e2e: devapp  {self.devapp_words}")
-        self.devapp = self.start(["/bin/bash", "-c", "exec " + words], cwd=self.repo,
+        print(f"e2e: in the checkout: {self.devapp_words}")
+        self.devapp = self.start(["/bin/bash", "-c", "exec " + self.devapp_words], cwd=self.repo,
                                  env=self.env(), stdin=subprocess.PIPE,
                                  stdout=open(self.screen, "w"), stderr=subprocess.STDOUT)
         line = wait_until("the devapp to serve",
@@ -181,9 +192,12 @@ class Chain:
         self.devapp.stdin.write((line + "\n").encode())
         self.devapp.stdin.flush()
 
-    def cli(self, prompt_words=()):
-        words = self.cli_words.replace("build/release/", self.build + "/", 1)
-        return "exec " + words + "".join(" " + shlex.quote(w) for w in prompt_words)
+    def cli(self, prompt=None):
+        """The README's launcher lines as a shell script: its path named in the checkout, then
+        the launch from the project, in print mode with a prompt as its example shows."""
+        launch = self.cli_words + (f" {shlex.quote(prompt)} </dev/null" if prompt else "")
+        return (f"cd {shlex.quote(self.repo)}\n{self.cli_setup}\n"
+                f"cd {shlex.quote(self.project)}\nexec {launch}")
 
     # ---------------------------------------------------------------- the model's script
     def script(self):
@@ -234,9 +248,10 @@ class Chain:
 
     def run_print(self, keyword):
         out = open(os.path.join(self.tmp, f"{keyword}.out"), "w")
-        print(f"e2e: claude  {self.cli_words} '{keyword} …' </dev/null")
-        return self.start(["/bin/bash", "-c", self.cli([f"{keyword}: run the probes."])],
-                          cwd=self.project, env=self.env(), stdin=subprocess.DEVNULL,
+        print(f"e2e: in the checkout: {self.cli_setup}")
+        print(f"e2e: in the project: {self.cli_words} '{keyword}: …' </dev/null")
+        return self.start(["/bin/bash", "-c", self.cli(f"{keyword}: run the probes.")],
+                          cwd=self.tmp, env=self.env(), stdin=subprocess.DEVNULL,
                           stdout=out, stderr=subprocess.STDOUT)
 
     def hook_hellos(self, since):
@@ -269,13 +284,17 @@ class Chain:
         methods = {m.get("method") for m in messages}
         events = {(m.get("params") or {}).get("event") for m in messages
                   if m.get("method") == "session_event"}
+        folders = {(m.get("params") or {}).get("cwd") for m in messages
+                   if m.get("method") == "session_event"}
         needed = {"launch.register", "hello", "prompt_submitted", "policy_check", "policy_wait",
                   "permission_decide"}
         expected_events = {"SessionStart", "PostToolUse", "Stop", "SessionEnd"}
         self.check(1, "the launch is registered and every hook runs",
                    needed <= methods and expected_events <= events and claude.returncode == 0
+                   and folders == {self.project}
                    and "not found" not in output and "ettings" not in output,
-                   f"exit {claude.returncode}, methods {sorted(m for m in methods if m)}, "
+                   f"exit {claude.returncode}, in {folders}, "
+                   f"methods {sorted(m for m in methods if m)}, "
                    f"events {sorted(e for e in events if e)}, output {output[-400:]!r}")
         pids = {h.get("pid") for h in self.hook_hellos(start)}
         self.check(2, "every hook greets with Claude Code's own pid",
@@ -317,8 +336,8 @@ class Chain:
 
     def interactive_run(self):
         start = len(self.app_messages())
-        print(f"e2e: claude  {self.cli_words}   (interactive, under tmux)")
-        self.tmux("new-session", "-d", "-s", "e2e", "-x", "200", "-y", "50", "-c", self.project,
+        print(f"e2e: in the project: {self.cli_words}   (interactive, under tmux)")
+        self.tmux("new-session", "-d", "-s", "e2e", "-x", "200", "-y", "50", "-c", self.tmp,
                   self.cli())
         self.tmux_started = True
         claude_pid = int(self.tmux("display-message", "-p", "-t", "e2e", "#{pane_pid}").stdout)
@@ -417,7 +436,7 @@ class Chain:
             self.print_run()
             self.interactive_run()
             self.fallback_run()
-        except (Failed, subprocess.TimeoutExpired) as e:
+        except (Failed, subprocess.TimeoutExpired, subprocess.CalledProcessError) as e:
             self.failures.append(str(e))
             print(f"FAIL  {e}")
         finally:
@@ -441,7 +460,12 @@ def main():
     # Stopped from outside, it still stops everything it started (see Chain.run).
     for stop in (signal.SIGTERM, signal.SIGHUP):
         signal.signal(stop, lambda number, _: sys.exit(128 + number))
-    return Chain(os.path.abspath(args.repo), os.path.abspath(args.build), args.claude).run()
+    try:
+        chain = Chain(os.path.abspath(args.repo), os.path.abspath(args.build), args.claude)
+    except Failed as e:
+        print(f"FAIL  {e}")
+        return 1
+    return chain.run()
 
 
 if __name__ == "__main__":

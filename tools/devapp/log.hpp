@@ -1,6 +1,7 @@
 // What the development app prints: one readable line per message it receives and per answer
-// it gives (coloured on a terminal), and optionally the same as JSON lines in a file, each
-// with its time. Tokens appear in neither.
+// it gives (coloured on a terminal), except the routine greetings and unchanged usage reports,
+// and optionally every one of them as JSON lines in a file, each with its time. Tokens appear
+// in neither.
 #pragma once
 
 #include <cstdio>

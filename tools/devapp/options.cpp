@@ -10,8 +10,10 @@ const char* const kUsage = R"(kestrum-devapp: a development stand-in for the kes
 
 It sets up the app's data directory for one profile under HOME, writes a fresh token,
 listens on the profile's socket and answers the hook and the launcher as the app does,
-printing one line per message it receives and per answer it gives. It stops at the end
-of its standard input, on Ctrl-C or on SIGTERM, and removes its socket and token.
+printing one line per message it receives and per answer it gives, except greetings
+(each later line names its caller instead) and usage reports whose figures did not
+change. It stops at the end of its standard input, on Ctrl-C or on SIGTERM, and removes
+its socket and token.
 
 Usage: kestrum-devapp [options]
 
@@ -25,7 +27,7 @@ Options:
   --user-statusline CMD  the user's own status line command handed to launches
   --log FILE             also write every message and answer as JSON lines to FILE, each
                          with its time; every token in it is replaced by (redacted)
-  --verbose              show every usage report (default: only when the figures change)
+  --verbose              also show greetings and every usage report
   --remote SESSION       mark a session as remote (a colleague's request); repeatable
   --help                 this text
 
@@ -41,15 +43,22 @@ Rules file:
   {"rules": [
      {"tool": "Bash", "input_contains": "rm -rf", "decision": "deny", "reason": "Not here."},
      {"tool": "Bash", "input_contains": "git push", "decision": "hold"},
-     {"tool": "Bash", "input_contains": "deploy", "decision": "hold", "then": "allow",
-      "after_ms": 1500},
+     {"tool": "Bash", "input_contains": "deploy", "decision": "hold", "then": "deny",
+      "reason": "Not today.", "after_ms": 1500},
+     {"tool": "Write", "event": "PermissionRequest", "decision": "allow"},
      {"tool": "*", "decision": "ask"}],
    "prompt_context": "Text added to every prompt.",
    "remote_sessions": ["SESSION"]}
-  The first rule whose tool matches ("*": any) and whose input_contains, when given,
-  occurs in the tool input decides policy checks and permission requests. "hold" shows
-  the call with its perm id and waits for a person to type allow or deny; with "after_ms"
-  it decides "then" (allow or deny, default allow) by itself after that many milliseconds.
+  A tool call is decided by the first rule whose "tool" matches ("*": any), whose
+  "input_contains", when given, occurs in the compact tool input, and whose "event", when
+  given, is the call's: PreToolUse (the check before every call) or PermissionRequest
+  (before Claude Code's permission dialog would open); no rule matches: no opinion.
+  Each rule needs "tool" and "decision": allow, ask (leave it to Claude Code's dialog),
+  deny or hold; "reason" goes with the decision (a deny's is what the model is told).
+  "hold" shows the call with its perm id and waits for a person to type allow or deny;
+  with "after_ms" it decides "then" (allow or deny, default allow) by itself after that
+  many milliseconds. "prompt_context" is added to every prompt; "remote_sessions" are
+  marked remote from the start.
 )";
 
 std::expected<Options, std::string> parse_options(int argc, char** argv) {
