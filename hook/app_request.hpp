@@ -9,9 +9,6 @@
 
 namespace kestrum {
 
-// How long a person may take to decide.
-inline constexpr std::chrono::seconds kUserDecisionLimit{615};
-
 struct AppRequest {
   const std::filesystem::path& socket_path;
   std::string_view method;  // the event's app method

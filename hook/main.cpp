@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/deadline.hpp"
 #include "common/fd_io.hpp"
 #include "common/huge_pages.hpp"
 #include "common/signal_wait.hpp"
@@ -32,9 +33,6 @@ constexpr std::size_t kMaxInputBytes = 8 * 1024 * 1024;
 constexpr std::size_t kSmallInputBytes = 4 * 1024;
 // Past this much, an event is large enough to take its memory in large pages.
 constexpr std::size_t kLargeInputBytes = 1024 * 1024;
-// Claude Code reads a hook's answer as it comes; one that has taken no byte of it for this
-// long is not reading any more, and the hook stops waiting for it.
-constexpr auto kStalledReaderLimit = std::chrono::seconds(10);
 
 bool g_blocking = false;
 
@@ -92,7 +90,7 @@ enum class Written { Whole, Cut, Signalled };
 // writes no more than fits in a pipe that has any, so that it never blocks where a signal
 // could not be noticed.
 Written write_answer(int fd, std::string_view bytes) {
-  auto give_up_at = std::chrono::steady_clock::now() + kStalledReaderLimit;
+  auto give_up_at = kestrum::deadline_after(kestrum::kStalledReaderLimit);
   while (!bytes.empty()) {
     if (g_blocking) {
       const kestrum::Readiness ready =
@@ -105,7 +103,7 @@ Written write_answer(int fd, std::string_view bytes) {
     const ssize_t n = ::write(fd, bytes.data(), size);
     if (n > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(n));
-      give_up_at = std::chrono::steady_clock::now() + kStalledReaderLimit;
+      give_up_at = kestrum::deadline_after(kestrum::kStalledReaderLimit);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <span>
 
+#include "common/deadline.hpp"
 #include "hook/events.hpp"
 #include "hook/fallback.hpp"
 #include "hook/intake.hpp"

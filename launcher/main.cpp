@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/deadline.hpp"
 #include "common/fd_io.hpp"
 #include "common/utf8.hpp"
 #include "launcher/child_env.hpp"
@@ -26,8 +27,6 @@ namespace {
 
 using namespace kestrum;
 using namespace kestrum::launcher;
-
-constexpr std::chrono::seconds kRegisterLimit{10};
 
 void write_line(int fd, std::string line) {
   line += '\n';

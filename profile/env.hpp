@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+#include "common/deadline.hpp"
+
 namespace kestrum {
 
 // What finding a profile's files and Claude Code's configuration needs: all that both
@@ -32,8 +34,7 @@ struct Env : ProfileEnv {
   // The running program's path, looked up when asked: only the status line needs it, and
   // the lookup is a system call every other run would pay for.
   std::function<std::optional<std::filesystem::path>()> current_exe;
-  // Connecting, greeting and an ordinary answer; the README's table of deadlines says why.
-  std::chrono::nanoseconds request_timeout = std::chrono::seconds(2);
+  std::chrono::nanoseconds request_timeout = kRequestLimit;
   // Replaceable where an Env is built by other means (tests).
   std::function<std::optional<std::uint32_t>()> desktop_pid;
   std::uint32_t parent_pid = 0;

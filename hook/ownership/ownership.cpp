@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "appclient/app_session.hpp"
+#include "common/deadline.hpp"
 #include "common/json.hpp"
 #include "common/proc.hpp"
 #include "common/utf8.hpp"
@@ -12,9 +13,6 @@
 
 namespace kestrum::ownership {
 namespace {
-
-// The other instance answers at once or not at all; a hook must not wait on it longer.
-constexpr std::chrono::milliseconds kProbeLimit{300};
 
 std::optional<std::uint32_t> current_desktop(const Env& env) {
   return env.desktop_pid ? env.desktop_pid() : std::nullopt;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "common/deadline.hpp"
 #include "hook/statusline/limits.hpp"
 #include "profile/env.hpp"
 
@@ -26,10 +27,10 @@ std::optional<std::uint64_t> parse_unsigned(std::string_view text) {
 }  // namespace
 
 std::chrono::milliseconds parse_cap(std::optional<std::string_view> value) {
-  if (!value) return kMaxCap;
+  if (!value) return kMaxUserCommandCap;
   const auto millis = parse_unsigned(*value);
-  if (!millis) return kMaxCap;
-  const auto limit = static_cast<std::uint64_t>(kMaxCap.count());
+  if (!millis) return kMaxUserCommandCap;
+  const auto limit = static_cast<std::uint64_t>(kMaxUserCommandCap.count());
   return std::chrono::milliseconds(static_cast<std::int64_t>(*millis < limit ? *millis : limit));
 }
 

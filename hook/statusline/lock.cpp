@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <string>
 
+#include "common/deadline.hpp"
 #include "common/fd_io.hpp"
 #include "common/unique_fd.hpp"
 #include "hook/statusline/limits.hpp"

@@ -2,6 +2,7 @@
 
 #include <span>
 
+#include "common/deadline.hpp"
 #include "common/json.hpp"
 #include "common/signals.hpp"
 #include "common/utf8.hpp"
@@ -75,7 +76,7 @@ std::optional<SessionPaths> resolve_session_paths(const std::vector<std::string>
 }
 
 Outcome run(const std::vector<std::string>& args, std::string_view input, const Env& env) {
-  const Clock::time_point window_end = Clock::now() + kWindow;
+  const Clock::time_point window_end = Clock::now() + kStatusLineWindow;
   wait_for_children_normally();
   const Json status =
       parse_json(input, JsonBudget{kMaxStatusValues, window_end}).value_or(Json(nullptr));

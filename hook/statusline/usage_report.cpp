@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "appclient/app_session.hpp"
+#include "common/deadline.hpp"
 #include "common/utf8.hpp"
 #include "hook/intake.hpp"
 

@@ -12,9 +12,6 @@
 
 namespace kestrum::statusline {
 
-// The longest the report may hold up the status line.
-inline constexpr std::chrono::milliseconds kReportLimit{300};
-
 // The "usage_report" params taken from the status document; empty when nothing qualifies.
 Json build_usage_report(const Json& status);
 

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <string>
 
+#include "common/deadline.hpp"
 #include "common/json.hpp"
-#include "hook/app_request.hpp"
 
 namespace kestrum::devapp {
 
