@@ -8,13 +8,14 @@
 
 #include <gtest/gtest.h>
 
-#include "testing/process/process.hpp"
+#include "testing/process/files.hpp"
 #include "testing/process/temp_dir.hpp"
 
 namespace kestrum {
 namespace {
 
 namespace fs = std::filesystem;
+using testkit::mode_of;
 using testkit::read_file;
 using testkit::TempDir;
 using testkit::write_file;
@@ -58,9 +59,7 @@ TEST_F(FdIoTest, WritingTruncatesAnOwnFileAndSetsItsMode) {
     ASSERT_TRUE(write_all(fd.get(), "new"));
   }
   EXPECT_EQ(read_file(at("own")), "new");
-  struct stat st {};
-  ASSERT_EQ(::stat(at("own").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(mode_of(at("own")), 0600u);
 }
 
 TEST_F(FdIoTest, TheLimitIsExactForBothOversizeChoices) {

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include "testing/process/files.hpp"
+#include "testing/process/temp_dir.hpp"
 
 namespace kestrum {
 namespace {
@@ -12,18 +13,14 @@ namespace fs = std::filesystem;
 class FallbackTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "kestrum-fallback-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    paths_.emplace(*ProfilePaths::with_root(root_, *Profile::create("kestrum")));
+    paths_.emplace(*ProfilePaths::with_root(root_.path(), *Profile::create("kestrum")));
     fs::create_directories(paths_->profile_dir() / "remote");
   }
-  void TearDown() override { fs::remove_all(root_); }
   void mark_remote(const std::string& session) {
-    std::ofstream(paths_->remote_marker(session)).close();
+    testkit::write_file(paths_->remote_marker(session), "");
   }
 
-  fs::path root_;
+  testkit::TempDir root_;
   std::optional<ProfilePaths> paths_;
 };
 

@@ -1,13 +1,12 @@
 #include "hook/intake.hpp"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <fstream>
 
 #include "common/sha256.hpp"
 #include "hook/events.hpp"
 #include "hook/params.hpp"
+#include "testing/process/files.hpp"
+#include "testing/process/temp_dir.hpp"
 
 namespace kestrum {
 namespace {
@@ -142,17 +141,11 @@ TEST(MethodParamsTest, PromptIsSentAsHeadAndDigestOnly) {
 
 class IdentityTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "kestrum-identity-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
-    token_ = dir_ / "kestrum.token";
-    env_.parent_pid = 4711;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  void write_token(const std::string& text) { std::ofstream(token_) << text; }
+  void SetUp() override { env_.parent_pid = 4711; }
+  void write_token(const std::string& text) { testkit::write_file(token_, text); }
 
-  fs::path dir_, token_;
+  testkit::TempDir dir_;
+  const fs::path token_ = dir_.path() / "kestrum.token";
   Env env_;
 };
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "testing/process/process.hpp"
+#include "testing/process/files.hpp"
 #include "testing/process/temp_dir.hpp"
 
 namespace kestrum::launcher {

@@ -2,7 +2,6 @@
 // talked to with the programs' own client.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <regex>
 #include <sstream>
@@ -13,6 +12,7 @@
 #include "profile/token.hpp"
 #include "testing/process/app_layout.hpp"
 #include "testing/process/background.hpp"
+#include "testing/process/files.hpp"
 #include "testing/process/process.hpp"
 #include "testing/process/temp_dir.hpp"
 #include "testing/process/waits.hpp"
@@ -108,9 +108,7 @@ TEST_F(DevAppTest, SetsUpTheProfileAndCleansUpAtTheEndOfInput) {
   const auto token = read_token(layout_.token);
   ASSERT_TRUE(token.has_value());
   EXPECT_EQ(token->size(), 64u);
-  struct stat st {};
-  ASSERT_EQ(::stat(layout_.token.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(mode_of(layout_.token), 0600u);
   EXPECT_TRUE(fs::is_directory(layout_.profile_dir / "remote"));
 
   app_->close_input();

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "testing/process/app_layout.hpp"
+#include "testing/process/files.hpp"
 #include "testing/process/process.hpp"
 #include "testing/process/temp_dir.hpp"
 

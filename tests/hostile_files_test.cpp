@@ -18,6 +18,7 @@
 #include "testing/app_double/fake_app.hpp"
 #include "testing/process/app_layout.hpp"
 #include "testing/process/background.hpp"
+#include "testing/process/files.hpp"
 #include "testing/process/other_user.hpp"
 #include "testing/process/process.hpp"
 #include "testing/process/temp_dir.hpp"

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include "testing/app_double/fake_app.hpp"
 #include "testing/process/app_layout.hpp"
 #include "testing/process/background.hpp"
+#include "testing/process/files.hpp"
 #include "testing/process/process.hpp"
 #include "testing/process/temp_dir.hpp"
 #include "testing/process/waits.hpp"
@@ -40,18 +40,6 @@ pid_t pid_in(const fs::path& file) {
   EXPECT_TRUE(eventually([&] { return !read_file(file).empty(); }, 3s)) << file;
   std::ifstream(file) >> pid;
   return pid;
-}
-
-unsigned mode_of(const fs::path& path) {
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
-}
-
-void age_file(const fs::path& path, std::time_t seconds) {
-  std::timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  const std::timespec times[2] = {now, {now.tv_sec - seconds, now.tv_nsec}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
 class StatuslineTest : public ::testing::Test {

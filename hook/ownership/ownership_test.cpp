@@ -12,6 +12,7 @@
 #include "common/proc.hpp"
 #include "hook/ownership/skip_marker.hpp"
 #include "testing/app_double/fake_app.hpp"
+#include "testing/process/files.hpp"
 #include "testing/process/other_user.hpp"
 #include "testing/process/process.hpp"
 #include "testing/process/temp_dir.hpp"

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "hook/ownership/ownership.hpp"
+#include "testing/process/files.hpp"
 #include "testing/process/other_user.hpp"
 #include "testing/process/process.hpp"
 #include "testing/process/temp_dir.hpp"
@@ -13,6 +14,7 @@ namespace kestrum::ownership {
 namespace {
 
 namespace fs = std::filesystem;
+using kestrum::testkit::mode_of;
 using kestrum::testkit::read_file;
 using kestrum::testkit::TempDir;
 using kestrum::testkit::write_file;
@@ -61,9 +63,7 @@ class SkipMarkerFileTest : public ::testing::Test {
 TEST_F(SkipMarkerFileTest, WritesAPrivateMarkerThatReadsBack) {
   write_skip_marker(marker_, 4242, kSocket);
   EXPECT_EQ(read_file(marker_), R"({"pid":4242,"socket":"/d/run/work.sock"})");
-  struct stat st {};
-  ASSERT_EQ(::stat(marker_.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(mode_of(marker_), 0600u);
   EXPECT_EQ(read_skip_marker(marker_, kSocket), 4242u);
 }
 

@@ -6,14 +6,15 @@
 
 #include <algorithm>
 
+#include "testing/process/files.hpp"
 #include "testing/process/other_user.hpp"
-#include "testing/process/process.hpp"
 #include "testing/process/temp_dir.hpp"
 
 namespace kestrum::statusline {
 namespace {
 
 namespace fs = std::filesystem;
+using kestrum::testkit::mode_of;
 using kestrum::testkit::read_file;
 using kestrum::testkit::TempDir;
 using kestrum::testkit::write_file;
@@ -50,9 +51,7 @@ TEST(CleanOutputTest, ReplacesInvalidUtf8AndTrimsTrailingLineEnds) {
 TEST_F(CacheTest, WritesAPrivateFileAndLeavesNoTemporary) {
   ASSERT_TRUE(write_cache(cache_, "hello"));
   EXPECT_EQ(read_file(cache_), "hello");
-  struct stat status {};
-  ASSERT_EQ(::stat(cache_.c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 07777, 0600u);
+  EXPECT_EQ(mode_of(cache_), 0600u);
   ASSERT_TRUE(write_cache(cache_, "again"));
   EXPECT_EQ(read_file(cache_), "again");
   EXPECT_EQ(names(), std::vector<std::string>{"kestrum-status-x.out"});
@@ -80,9 +79,7 @@ TEST_F(CacheTest, AStaleTemporaryOfThisNameIsReplacedAndMadePrivate) {
                                    fs::perms::group_read | fs::perms::others_read);
   ASSERT_TRUE(write_cache(cache_, "new"));
   EXPECT_EQ(read_file(cache_), "new");
-  struct stat status {};
-  ASSERT_EQ(::stat(cache_.c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 07777, 0600u);
+  EXPECT_EQ(mode_of(cache_), 0600u);
 }
 
 TEST_F(CacheTest, PlantedEntriesAtTheTemporaryNameAreRefusedNotFollowed) {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "hook/statusline/statusline.hpp"
+#include "testing/process/files.hpp"
 #include "testing/process/process.hpp"
 #include "testing/process/temp_dir.hpp"
 #include "testing/process/waits.hpp"

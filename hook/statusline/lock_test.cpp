@@ -1,27 +1,20 @@
 #include "hook/statusline/lock.hpp"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include "testing/process/process.hpp"
+#include "testing/process/files.hpp"
 #include "testing/process/temp_dir.hpp"
 
 namespace kestrum::statusline {
 namespace {
 
 namespace fs = std::filesystem;
+using kestrum::testkit::age_file;
+using kestrum::testkit::mode_of;
 using kestrum::testkit::read_file;
 using kestrum::testkit::TempDir;
 using kestrum::testkit::write_file;
-
-void age_file(const fs::path& path, std::time_t seconds) {
-  std::timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  const std::timespec times[2] = {now, {now.tv_sec - seconds, now.tv_nsec}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
 
 std::string own_pid() {
   return std::to_string(::getpid());
@@ -96,9 +89,7 @@ TEST(AcquireLockTest, CreatesAPrivateFileWithTheProcessId) {
     ASSERT_TRUE(acquired.has_value());
     ASSERT_TRUE(acquired->has_value());
     EXPECT_EQ(read_file(lock), own_pid());
-    struct stat status {};
-    ASSERT_EQ(::stat(lock.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    EXPECT_EQ(mode_of(lock), 0600u);
   }
   EXPECT_FALSE(fs::exists(lock));
 }

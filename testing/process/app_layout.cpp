@@ -1,7 +1,7 @@
 #include "testing/process/app_layout.hpp"
 
 #include "common/sha256.hpp"
-#include "testing/process/process.hpp"
+#include "testing/process/files.hpp"
 
 namespace kestrum::testkit {
 

@@ -1,6 +1,7 @@
 #include "testing/process/background.hpp"
 
 #include "common/fd_io.hpp"
+#include "testing/process/files.hpp"
 
 #include <fcntl.h>
 #include <signal.h>

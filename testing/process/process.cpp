@@ -9,8 +9,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -127,18 +125,6 @@ int count_open_fds() {
   int n = 0;
   for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/dev/fd")) ++n;
   return n - 1;  // the iterator's own descriptor
-}
-
-void write_file(const fs::path& path, const std::string& content) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f << content;
-}
-
-std::string read_file(const fs::path& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
 }
 
 }  // namespace kestrum::testkit

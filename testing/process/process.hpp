@@ -65,7 +65,4 @@ bool process_gone(pid_t pid);
 // Open descriptors of this process.
 int count_open_fds();
 
-void write_file(const std::filesystem::path& path, const std::string& content);
-std::string read_file(const std::filesystem::path& path);
-
 }  // namespace kestrum::testkit
