@@ -14,15 +14,11 @@
 namespace kestrum {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using std::chrono::milliseconds;
-using testkit::FakeApp;
-using testkit::FullListener;
 using testkit::TempDir;
 
-milliseconds since(Clock::time_point start) {
-  return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+Clock::duration since(Clock::time_point start) {
+  return Clock::now() - start;
 }
 
 // The launcher's notice shows these names.
@@ -35,7 +31,7 @@ TEST(RpcErrorText, IsTheName) {
 
 TEST(Connect, EveryFailureIsQuickAndLeavesNoDescriptor) {
   TempDir dir;
-  const fs::path socket = dir.path() / "app.sock";
+  const std::filesystem::path socket = dir.path() / "app.sock";
   const int fds_before = testkit::count_open_fds();
   const auto start = Clock::now();
   EXPECT_EQ(connect_with_timeout(socket, 5s).error(), RpcError::Connect);  // no file
@@ -55,8 +51,8 @@ TEST(Connect, EveryFailureIsQuickAndLeavesNoDescriptor) {
   EXPECT_LT(since(start), 2s);
   EXPECT_EQ(testkit::count_open_fds(), fds_before);
 
-  fs::remove(socket);
-  FakeApp app(socket);
+  std::filesystem::remove(socket);
+  testkit::FakeApp app(socket);
   EXPECT_EQ(connect_with_timeout(socket, 0ns).error(), RpcError::Timeout);
   EXPECT_TRUE(connect_with_timeout(socket, 2s));
 }
@@ -69,7 +65,7 @@ TEST(Connect, ListenerThatNeverAcceptsFailsWithinTheLimit) {
   constexpr RpcError kFullBacklog = RpcError::Timeout;
 #endif
   TempDir dir;
-  FullListener full(dir.path() / "app.sock");
+  testkit::FullListener full(dir.path() / "app.sock");
   const auto start = Clock::now();
   EXPECT_EQ(connect_with_timeout(dir.path() / "app.sock", 300ms).error(), kFullBacklog);
   if (kFullBacklog == RpcError::Timeout) {
