@@ -74,15 +74,17 @@ TEST(Connect, ListenerThatNeverAcceptsFailsWithinTheLimit) {
   EXPECT_LT(since(start), 2s);
 }
 
+// Neither side may reach a child the hook starts, nor take a standard descriptor's place.
 TEST(AppConnection, SidesAreDistinctCloseOnExecDescriptorsAboveTheStandardOnes) {
-  int pair[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-  UniqueFd app_side(pair[1]);
-  ASSERT_EQ(::fcntl(pair[0], F_SETFD, FD_CLOEXEC), 0);
-  const auto connection = AppConnection::over(UniqueFd(pair[0]));
+  TempDir dir;
+  testkit::FakeApp app(dir.path() / "app.sock");
+  auto socket = connect_with_timeout(app.socket_path(), 2s);
+  ASSERT_TRUE(socket);
+  const auto connection = AppConnection::over(std::move(*socket));
   ASSERT_TRUE(connection);
   EXPECT_NE(connection->read_fd(), connection->write_fd());
   EXPECT_GE(connection->write_fd(), 3);
+  EXPECT_TRUE(::fcntl(connection->read_fd(), F_GETFD) & FD_CLOEXEC);
   EXPECT_TRUE(::fcntl(connection->write_fd(), F_GETFD) & FD_CLOEXEC);
 }
 

@@ -1,5 +1,7 @@
-// Deadlines on the monotonic clock, and every time limit of both programs: each wait is
-// bounded by one of these. The README's table of deadlines lists them with their reasons.
+// Deadlines on the monotonic clock, and every time limit of both programs. Each wait on the
+// app, on Claude Code's reading or on the user's command is bounded by one of these; the
+// hook's read of its event is bounded by Claude Code, which closes the pipe and stops a hook
+// that outlasts its settings' timeout. The README's table of deadlines lists them.
 #pragma once
 
 #include <chrono>

@@ -10,12 +10,17 @@
 namespace kestrum {
 namespace {
 
-constexpr EventKind session_event(std::string_view name, bool ends_session = false) {
+constexpr EventKind session_event(std::string_view name) {
   return {.name = name,
           .method = "session_event",
-          .ends_session = ends_session,
           .params = session_event_params,
           .deliver = notify_app};
+}
+
+constexpr EventKind session_ending_event(std::string_view name) {
+  EventKind kind = session_event(name);
+  kind.ends_session = true;
+  return kind;
 }
 
 constexpr bool named(const EventKind& kind) {
@@ -49,7 +54,7 @@ constexpr auto kEvents = std::to_array<EventKind>({
      .params = config_change_params,
      .deliver = report_config_change},
     session_event("SessionStart"),
-    session_event("SessionEnd", true),
+    session_ending_event("SessionEnd"),
     session_event("Stop"),
     session_event("StopFailure"),
     session_event("SubagentStart"),

@@ -21,8 +21,8 @@ struct ProfileEnv {
   std::optional<std::filesystem::path> home;     // HOME; empty counts as present
   std::optional<std::string> claude_config_dir;  // CLAUDE_CONFIG_DIR: UTF-8, not empty
   // Development mode: the app's development build keeps its data under "kestrum Dev" and may
-  // be pointed elsewhere with "--data-dir". The programs as built always serve the released
-  // app, so only tests turn it on; this is the one switch a development build would flip.
+  // be pointed elsewhere with "--data-dir". Off in both programs as built, which serve the
+  // released app; tests turn it on, so that those paths keep working.
   bool dev = false;
 };
 

@@ -4,7 +4,6 @@
 #include <limits>
 
 #include "common/deadline.hpp"
-#include "hook/statusline/limits.hpp"
 #include "profile/env.hpp"
 
 namespace kestrum::statusline {

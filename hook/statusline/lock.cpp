@@ -10,7 +10,6 @@
 #include "common/deadline.hpp"
 #include "common/fd_io.hpp"
 #include "common/unique_fd.hpp"
-#include "hook/statusline/limits.hpp"
 #include "hook/statusline/platform.hpp"
 
 namespace kestrum::statusline {

@@ -1,14 +1,16 @@
-// A supervisor stopped by a signal (SIGTERM, SIGINT, SIGHUP or any other that would end it)
-// must not leave the user's command running past the cap, nor its lock holding refreshes
-// off until it goes stale: it cleans up as at the cap, then the signal takes its course.
-// Process-wide, one at a time.
+// A status line process or supervisor stopped by a signal (SIGTERM, SIGINT, SIGHUP or any
+// other that would end it) must not leave the user's command running past its time, nor a
+// lock holding refreshes off until it goes stale: it cleans up as at the deadline, then the
+// signal takes its course. Process-wide, one at a time.
 #pragma once
 
 #include <signal.h>
 #include <sys/types.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "common/signals.hpp"
 #include "hook/statusline/child.hpp"
@@ -36,7 +38,7 @@ class SignalCleanup {
 };
 
 // Holds those signals while alive, so that a command started meanwhile is guarded
-// before a signal can end the supervisor. Started commands clear their mask themselves.
+// before a signal can end this process. Started commands clear their mask themselves.
 class HeldSignals {
  public:
   HeldSignals();

@@ -1,7 +1,6 @@
 // The usage figures of Claude Code's status JSON, forwarded to the app at each refresh.
 #pragma once
 
-#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
